@@ -1,0 +1,29 @@
+# Compiler settings shared by every target.
+#
+# Colour arithmetic must be bit-exact single precision, one rounding per operation: no fused
+# multiply-add (GCC contracts a*b+c into FMA whenever FMA is enabled, whatever the -std) and no
+# fast-math. This applies to every translation unit, the tests' own reference arithmetic too.
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-ffp-contract=off -fno-fast-math)
+elseif(MSVC)
+  add_compile_options(/fp:precise)
+endif()
+
+if(OMBREL_SANITIZE)
+  add_compile_options(-fsanitize=${OMBREL_SANITIZE} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${OMBREL_SANITIZE})
+endif()
+
+function(ombrel_target_warnings target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+    if(OMBREL_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  elseif(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+    if(OMBREL_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  endif()
+endfunction()
