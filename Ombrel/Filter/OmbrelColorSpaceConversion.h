@@ -1,0 +1,65 @@
+// Converts a region of a layer between RGB and YUV, HLS or HSB into another layer of the same
+// size, alpha copied unchanged.
+//
+// Forward conversions store the target system's three components in red, green and blue:
+//   YUV: Y, U + 0.5, V + 0.5          HLS: H / 360, L, S          HSB: H / 360, S, B
+// and the backward conversions read exactly that. At 8 and 16 bits every stored channel is
+// v * M + 0.5 (M = 255 or 32768; hue H * (M / 360) in one multiplication) clamped to 0..M and
+// truncated; at 32 bits the input is clamped to 0..1 and the results are stored unclamped.
+#pragma once
+
+#include "HostInterface/EffectInterface.h"
+#include "Ombrel/Filter/OmbrelFilter.h"
+#include "Ombrel/OmbrelGeneral.h"
+#include "Ombrel/OmbrelLayer.h"
+#include "Ombrel/Pimpl.h"
+
+namespace Ombrel {
+
+class ColorSpaceConversion : public IFilterWithRegion {
+public:
+    class Parameter {
+    public:
+        // The popup's 1-based entries; any other stored value converts nothing.
+        enum Type : A_long {
+            RGB_TO_YUV = 1,
+            YUV_TO_RGB = 2,
+            RGB_TO_HLS = 3,
+            HLS_TO_RGB = 4,
+            RGB_TO_HSB = 5,
+            HSB_TO_RGB = 6
+        };
+
+        Parameter() = default;
+        // Stored unchecked.
+        Parameter& setType(Type type) {
+            type_ = type;
+            return *this;
+        }
+        Type type() const { return type_; }
+
+    private:
+        Type type_ = RGB_TO_YUV;
+    };
+
+    explicit ColorSpaceConversion(const Parameter& param);
+    ~ColorSpaceConversion() override;
+
+    // Copying would share the holder; copy a filter through its holder's Clone if ever needed.
+    ColorSpaceConversion(const ColorSpaceConversion&) = delete;
+    ColorSpaceConversion& operator=(const ColorSpaceConversion&) = delete;
+
+    // The whole of src.
+    void execute(Layer& src, Layer& dst) override;
+    // Only dst's pixels inside region clipped to src are written. Safe to call concurrently for
+    // disjoint regions of the same layers, and with src and dst wrapping one world. Layers of
+    // different sizes or an unknown depth are left untouched.
+    void execute(Layer& src, Layer& dst, const Rect& region) override;
+
+    class Impl;
+
+private:
+    ImplHolderBase* holder;
+};
+
+} // namespace Ombrel

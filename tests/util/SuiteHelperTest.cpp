@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "FakeBasicSuite.h"
+#include "TestUtils.h"
+#include "Util/AEFX_SuiteHelper.h"
+
+using OmbrelTest::FakeBasicSuite;
+using OmbrelTest::Records;
+using OmbrelTest::SuiteKey;
+
+namespace {
+
+const int kTables[4] = {};
+const char kDraw[] = "DRAWBOT Draw Suite";
+const char kSupplier[] = "DRAWBOT Supplier Suite";
+const char kSurface[] = "DRAWBOT Surface Suite";
+const char kPath[] = "DRAWBOT Path Suite";
+
+void* const kUntouched = reinterpret_cast<void*>(0x1234);
+
+TEST(SuiteHelper, AcquireWithoutBasicSuiteReportsTheDefaultMessage) {
+    Records r;
+    r.out.out_flags = 0x4;
+    void* suite = kUntouched;
+    EXPECT_EQ(AEFX_AcquireSuite(&r.in, &r.out, "PF World Suite", 2, nullptr, &suite),
+              PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(suite, kUntouched);
+    EXPECT_STREQ(r.out.return_msg, "Not able to acquire AEFX Suite.");
+    EXPECT_EQ(r.out.out_flags, 0x4 | PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+}
+
+TEST(SuiteHelper, RefusedSuiteReportsTheCallersMessage) {
+    FakeBasicSuite host;
+    Records r(&host.suite);
+    void* suite = nullptr;
+    EXPECT_EQ(AEFX_AcquireSuite(&r.in, &r.out, "PF World Suite", 2, "Couldn't load suite.", &suite),
+              PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(suite, nullptr);
+    EXPECT_STREQ(r.out.return_msg, "Couldn't load suite.");
+    EXPECT_EQ(r.out.out_flags, PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+}
+
+TEST(SuiteHelper, TableCountsAsSuccessWhateverTheHostCode) {
+    FakeBasicSuite host;
+    host.provide("PF World Suite", 2, &kTables[0]);
+    host.errorButTable.insert({"PF World Suite", 2});
+    Records r(&host.suite);
+    void* suite = nullptr;
+    EXPECT_EQ(AEFX_AcquireSuite(&r.in, &r.out, "PF World Suite", 2, nullptr, &suite), PF_Err_NONE);
+    EXPECT_EQ(suite, &kTables[0]);
+    EXPECT_EQ(r.out.out_flags, 0);
+    EXPECT_STREQ(r.out.return_msg, "");
+}
+
+TEST(SuiteHelper, ReleaseGoesToTheHostOrReportsItsAbsence) {
+    FakeBasicSuite host;
+    Records withHost(&host.suite);
+    EXPECT_EQ(AEFX_ReleaseSuite(&withHost.in, &withHost.out, "PF World Suite", 2, nullptr),
+              PF_Err_NONE);
+    EXPECT_EQ(host.releases, (std::vector<SuiteKey>{{"PF World Suite", 2}}));
+
+    Records without;
+    EXPECT_EQ(AEFX_ReleaseSuite(&without.in, &without.out, "PF World Suite", 2, nullptr),
+              PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_STREQ(without.out.return_msg, "Not able to release AEFX Suite.");
+    EXPECT_EQ(without.out.out_flags, PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+
+    Records custom;
+    AEFX_ReleaseSuite(&custom.in, &custom.out, "PF World Suite", 2, "Couldn't release suite.");
+    EXPECT_STREQ(custom.out.return_msg, "Couldn't release suite.");
+}
+
+TEST(SuiteHelper, DrawbotSuitesAreAcquiredInOrderUpToTheFirstFailure) {
+    FakeBasicSuite host;
+    host.provide(kDraw, 1, &kTables[0]);
+    host.provide(kSupplier, 1, &kTables[1]);
+    host.provide(kPath, 1, &kTables[3]); // the surface suite is missing
+    Records r(&host.suite);
+    DrawbotSuites suites{nullptr, nullptr, nullptr, kUntouched};
+    EXPECT_EQ(AEFX_AcquireDrawbotSuites(&r.in, &r.out, &suites), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(suites.draw, &kTables[0]);
+    EXPECT_EQ(suites.supplier, &kTables[1]);
+    EXPECT_EQ(suites.surface, nullptr);
+    EXPECT_EQ(suites.path, kUntouched);
+    EXPECT_EQ(host.acquires, (std::vector<SuiteKey>{{kDraw, 1}, {kSupplier, 1}, {kSurface, 1}}));
+    EXPECT_STREQ(r.out.return_msg, "Not able to acquire AEFX Suite.");
+
+    host.provide(kSurface, 1, &kTables[2]);
+    EXPECT_EQ(AEFX_AcquireDrawbotSuites(&r.in, &r.out, &suites), PF_Err_NONE);
+    EXPECT_EQ(suites.path, &kTables[3]);
+}
+
+TEST(SuiteHelper, DrawbotReleaseTriesAllFourAndAlwaysSucceeds) {
+    FakeBasicSuite host;
+    Records r(&host.suite);
+    EXPECT_EQ(AEFX_ReleaseDrawbotSuites(&r.in, &r.out), PF_Err_NONE);
+    EXPECT_EQ(host.releases,
+              (std::vector<SuiteKey>{{kDraw, 1}, {kSupplier, 1}, {kSurface, 1}, {kPath, 1}}));
+
+    Records without;
+    EXPECT_EQ(AEFX_ReleaseDrawbotSuites(&without.in, &without.out), PF_Err_NONE);
+    EXPECT_STREQ(without.out.return_msg, "Not able to release AEFX Suite.");
+    EXPECT_EQ(without.out.out_flags, PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+}
+
+} // namespace
