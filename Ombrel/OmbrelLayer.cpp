@@ -49,7 +49,7 @@ struct Layer::Impl {
     PF_Err err = PF_Err_NONE;
     Ownership ownership;
     BPC bpc;
-    PF_LayerDef* world = nullptr;
+    PF_LayerDef* world = nullptr; // null when a checkout failed or held no layer
     PF_ParamDef param;
     PF_Pixel* pixels8 = nullptr;
     PF_Pixel16* pixels16 = nullptr;
@@ -57,6 +57,9 @@ struct Layer::Impl {
     int width = 0;
     int height = 0;
     int rowWidth = 0; // pixels per row, padding included
+    // The host handed out param: it is checked back in even when it holds no layer, so that an
+    // empty layer parameter is not left checked out.
+    bool checkedOut = false;
 
     Impl(PF_InData* in, PF_OutData* out, Ownership own, BPC depth)
         : in_data(in), out_data(out), ownership(own), bpc(depth) {
@@ -109,15 +112,17 @@ struct Layer::Impl {
             return;
         err = in_data->inter.checkout_param(in_data->effect_ref, index, time.value,
                                             in_data->time_step, time.scale, &param);
-        if (err == PF_Err_NONE && param.u.ld.data != nullptr) {
+        checkedOut = err == PF_Err_NONE;
+        if (checkedOut && param.u.ld.data != nullptr) {
             world = &param.u.ld;
             _calcWidth();
         }
     }
 
     void _checkinWorld() {
-        if (world != nullptr)
+        if (checkedOut)
             in_data->inter.checkin_param(in_data->effect_ref, &param);
+        checkedOut = false;
     }
 
     void _createWorld(int w, int h) {

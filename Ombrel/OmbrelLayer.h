@@ -30,7 +30,8 @@ public:
     // Wraps a world the host owns; nothing is freed at the end.
     Layer(PF_InData* in_data, PF_OutData* out_data, PF_LayerDef* world, BPC bpc);
     // Checks out layer parameter `index` at `time`; the world stays null when the checkout
-    // fails or the parameter holds no layer.
+    // fails or the parameter holds no layer. A successful checkout is checked back in by the
+    // last copy, with or without a layer.
     Layer(PF_InData* in_data, PF_OutData* out_data, int index, const A_Time& time, BPC bpc);
     // Creates a cleared world of width x height at the given depth.
     Layer(PF_InData* in_data, PF_OutData* out_data, int width, int height, BPC bpc);

@@ -1,0 +1,343 @@
+// Whole frames through the built module: smart pre-render then smart render, driven by the
+// simulated host the way the real host drives them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Host/OmbrelHost.h"
+#include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
+#include "TestUtils.h"
+
+using namespace OmbrelHost;
+using Type = Ombrel::ColorSpaceConversion::Parameter::Type;
+
+namespace {
+
+constexpr Depth kDepths[] = {Depth::Bits8, Depth::Bits16, Depth::Bits32};
+
+// A w x h image of varied colours and alphas, in range for the depth (32-bit also below 0 and
+// above 1, which the effect clamps on input).
+Image varied(int w, int h, Depth depth) {
+    Image img(w, h, depth);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double a = ((x * 7 + y * 3) % 11) / 10.0, r = ((x * 3 + y * 5) % 17) / 16.0,
+                         g = ((x + y * 2) % 13) / 12.0, b = ((x * 5 + y * 3) % 7) / 6.0;
+            switch (depth) {
+            case Depth::Bits8:
+                img.row<PF_Pixel>(y)[x] = {A_u_char(a * 255), A_u_char(r * 255), A_u_char(g * 255),
+                                           A_u_char(b * 255)};
+                break;
+            case Depth::Bits16:
+                img.row<PF_Pixel16>(y)[x] = {A_u_short(a * 32768), A_u_short(r * 32768),
+                                             A_u_short(g * 32768), A_u_short(b * 32768)};
+                break;
+            case Depth::Bits32:
+                img.row<PF_PixelFloat>(y)[x] = {float(a), float(r * 1.5 - 0.2), float(g), float(b)};
+                break;
+            }
+        }
+    return img;
+}
+
+// The conversion run straight on the image, without host or bands.
+Image direct(const Image& input, Type type) {
+    Image out(input.width, input.height, input.depth);
+    PF_LayerDef src{}, dst{};
+    src.data = reinterpret_cast<PF_Pixel*>(const_cast<std::uint8_t*>(input.pixels.data()));
+    dst.data = reinterpret_cast<PF_Pixel*>(out.pixels.data());
+    src.rowbytes = dst.rowbytes = static_cast<A_long>(input.rowBytes());
+    src.width = dst.width = input.width;
+    src.height = dst.height = input.height;
+    const auto bpc = input.depth == Depth::Bits8    ? Ombrel::BPC_8
+                     : input.depth == Depth::Bits16 ? Ombrel::BPC_16
+                                                    : Ombrel::BPC_32;
+    OmbrelTest::Records records;
+    Ombrel::Layer in(&records.in, &records.out, &src, bpc), o(&records.in, &records.out, &dst, bpc);
+    Ombrel::ColorSpaceConversion(Ombrel::ColorSpaceConversion::Parameter().setType(type))
+        .execute(in, o);
+    return out;
+}
+
+bool untouched(const Image& img) {
+    for (std::uint8_t b : img.pixels)
+        if (b != kUntouchedByte)
+            return false;
+    return true;
+}
+
+// A host with the effect set up; every frame must leave nothing held.
+struct Session {
+    explicit Session(int threads = 2) : host(HostOptions{threads}), effect(host, module()) {
+        EXPECT_EQ(effect.globalSetup().err, PF_Err_NONE);
+        EXPECT_EQ(effect.paramsSetup().err, PF_Err_NONE);
+    }
+    ~Session() {
+        EXPECT_EQ(effect.globalSetdown().err, PF_Err_NONE);
+        EXPECT_TRUE(host.held().empty()) << host.held().describe();
+    }
+    static Module module() { return Module::load(OMBREL_MODULE_PATH); }
+
+    FrameResult render(const Image& input, int from, FrameRequest request = {}) {
+        effect.setPopup(from);
+        request.input = &input;
+        FrameResult r = effect.render(request);
+        const HeldResources held = host.held();
+        EXPECT_EQ(held.handles, 1) << "only the global handle outlives a frame\n"
+                                   << held.describe();
+        EXPECT_EQ(held.checkedOutParams, 0);
+        EXPECT_EQ(held.createdWorlds, 0);
+        EXPECT_TRUE(held.suites.empty()) << held.describe();
+        EXPECT_TRUE(held.misuse.empty()) << held.describe();
+        return r;
+    }
+
+    Host host;
+    Effect effect;
+};
+
+// ---- Values -------------------------------------------------------------------------------
+
+TEST(Frames, DocumentedValuesEndToEnd) {
+    Session s;
+    struct Case {
+        int from;
+        PF_Pixel in, out;
+    };
+    const Case cases[] = {
+        {1, {255, 255, 255, 255}, {255, 255, 128, 128}},
+        {1, {255, 0, 0, 0}, {255, 0, 128, 128}},
+        {1, {128, 255, 0, 0}, {128, 76, 84, 255}},
+        {3, {255, 255, 0, 0}, {255, 0, 128, 255}},
+        {3, {255, 0, 0, 255}, {255, 170, 128, 255}},
+        {3, {9, 128, 128, 128}, {9, 0, 128, 0}},
+        {5, {255, 255, 255, 255}, {255, 0, 0, 255}},
+        {5, {255, 0, 255, 0}, {255, 85, 255, 255}},
+        {6, {255, 255, 255, 255}, {255, 255, 0, 0}},
+        {2, {255, 255, 128, 128}, {255, 255, 254, 255}},
+    };
+    for (const Case& c : cases) {
+        Image in(1, 1, Depth::Bits8);
+        in.row<PF_Pixel>(0)[0] = c.in;
+        const FrameResult r = s.render(in, c.from);
+        ASSERT_EQ(r.err(), PF_Err_NONE);
+        const PF_Pixel got = r.output.row<PF_Pixel>(0)[0];
+        EXPECT_EQ(std::memcmp(&got, &c.out, sizeof got), 0)
+            << "from " << c.from << ": " << int(got.alpha) << " " << int(got.red) << " "
+            << int(got.green) << " " << int(got.blue);
+    }
+
+    Image red16(1, 1, Depth::Bits16);
+    red16.row<PF_Pixel16>(0)[0] = {32768, 32768, 0, 0};
+    const PF_Pixel16 yuv16 = s.render(red16, 1).output.row<PF_Pixel16>(0)[0];
+    EXPECT_EQ(yuv16.red, 9798);
+    EXPECT_EQ(yuv16.green, 10846);
+    EXPECT_EQ(yuv16.blue, 32768);
+
+    Image over(2, 1, Depth::Bits32);
+    over.row<PF_PixelFloat>(0)[0] = {1, 2.0f, -1.0f, 0};
+    over.row<PF_PixelFloat>(0)[1] = {1, 1.0f, 0.0f, 0};
+    const FrameResult hls = s.render(over, 3);
+    const PF_PixelFloat* px = hls.output.row<PF_PixelFloat>(0);
+    EXPECT_EQ(std::memcmp(&px[0], &px[1], sizeof(PF_PixelFloat)), 0);
+    EXPECT_EQ(px[1].red, 0.0f);
+    EXPECT_EQ(px[1].green, 0.5f);
+    EXPECT_EQ(px[1].blue, 1.0f);
+}
+
+// Any thread count gives the single-pass result, every row written exactly once.
+TEST(Frames, EveryThreadCountGivesTheSameFrame) {
+    std::vector<std::vector<Image>> expected; // [depth][type]
+    std::vector<Image> inputs;
+    for (Depth d : kDepths) {
+        inputs.push_back(varied(37, 23, d));
+        expected.emplace_back();
+        for (int from = 1; from <= 6; ++from)
+            expected.back().push_back(direct(inputs.back(), static_cast<Type>(from)));
+    }
+    for (int threads : {1, 2, 3, 7, 64}) {
+        Session s(threads);
+        for (std::size_t d = 0; d < inputs.size(); ++d)
+            for (int from = 1; from <= 6; ++from) {
+                const FrameResult r = s.render(inputs[d], from);
+                ASSERT_EQ(r.err(), PF_Err_NONE);
+                EXPECT_TRUE(r.output == expected[d][from - 1])
+                    << threads << " threads, depth " << int(inputs[d].depth) << ", from " << from;
+            }
+    }
+}
+
+TEST(Frames, OddThreadCountsFromTheHostStillRenderEverything) {
+    const Image input = varied(16, 9, Depth::Bits16);
+    const Image expected = direct(input, Type::RGB_TO_HSB);
+    for (A_long reported : {0, -3, 1000000}) {
+        Session s(3);
+        s.host.faults().reportedThreads = reported;
+        const FrameResult r = s.render(input, 5);
+        ASSERT_EQ(r.err(), PF_Err_NONE) << reported;
+        EXPECT_TRUE(r.output == expected) << reported;
+        long iterations = 0;
+        for (long n : s.host.iterationsPerThread())
+            iterations += n;
+        EXPECT_GE(iterations, 1);
+        EXPECT_LE(iterations, 9) << "no more bands than rows";
+    }
+}
+
+TEST(Frames, RowPaddingChangesNothing) {
+    Session s;
+    for (Depth d : kDepths) {
+        const Image input = varied(11, 6, d);
+        const int px = static_cast<int>(pixelBytes(d));
+        FrameRequest padded;
+        padded.inputRowPadding = 3 * px;
+        padded.outputRowPadding = 5 * px;
+        const FrameResult r = s.render(input, 4, padded);
+        ASSERT_EQ(r.err(), PF_Err_NONE);
+        EXPECT_TRUE(r.output == direct(input, Type::HLS_TO_RGB));
+    }
+}
+
+TEST(Frames, InputIsRequestedWholeWithZeroAlphaColoursKept) {
+    Session s;
+    const Image input = varied(20, 10, Depth::Bits8);
+    FrameRequest request;
+    request.outputRect = PF_LRect{5, 2, 9, 7};
+    const FrameResult r = s.render(input, 1, request);
+    ASSERT_EQ(r.err(), PF_Err_NONE);
+    ASSERT_TRUE(r.inputCheckedOut);
+    const PF_LRect whole{0, 0, 20, 10};
+    auto same = [](const PF_LRect& a, const PF_LRect& b) {
+        return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+    };
+    EXPECT_TRUE(same(r.inputRequest.rect, whole));
+    EXPECT_TRUE(r.inputRequest.preserve_rgb_of_zero_alpha);
+    EXPECT_TRUE(same(r.preRender.result_rect, whole));
+    EXPECT_TRUE(same(r.preRender.max_result_rect, whole));
+    EXPECT_TRUE(r.preRender.flags & PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
+}
+
+TEST(Frames, PopupValueIsReadAtTheFramesTime) {
+    Session s;
+    const Image input = varied(8, 4, Depth::Bits8);
+    s.effect.setPopup(3, {0, 24});
+    s.effect.setPopup(5, {10, 24});
+    FrameRequest at0, at10;
+    at0.input = at10.input = &input;
+    at0.time = {9, 24};
+    at10.time = {10, 24};
+    EXPECT_TRUE(s.effect.render(at0).output == direct(input, Type::RGB_TO_HLS));
+    EXPECT_TRUE(s.effect.render(at10).output == direct(input, Type::RGB_TO_HSB));
+}
+
+TEST(Frames, OutOfRangePopupValueWritesAlphaOnly) {
+    Session s;
+    const Image input = varied(5, 3, Depth::Bits16);
+    for (int from : {0, 7}) {
+        const FrameResult r = s.render(input, from);
+        ASSERT_EQ(r.err(), PF_Err_NONE);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x) {
+                const PF_Pixel16 o = r.output.row<PF_Pixel16>(y)[x];
+                EXPECT_EQ(o.alpha, input.row<PF_Pixel16>(y)[x].alpha);
+                EXPECT_EQ(o.red, kUntouchedByte * 0x101);
+            }
+    }
+}
+
+TEST(Frames, EmptyFrameMakesNoIteration) {
+    Session s;
+    const Image input(0, 0, Depth::Bits8);
+    const FrameResult r = s.render(input, 1);
+    EXPECT_EQ(r.err(), PF_Err_NONE);
+    EXPECT_EQ(s.host.callCount("iterate_generic"), 0);
+}
+
+TEST(Frames, FramesRenderConcurrently) {
+    Session s(4);
+    const Image input = varied(64, 48, Depth::Bits32);
+    const Image expected = direct(input, Type::RGB_TO_HLS);
+    s.effect.setPopup(3);
+    std::vector<std::thread> threads;
+    std::vector<int> good(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i) {
+                FrameRequest request;
+                request.input = &input;
+                const FrameResult r = s.effect.render(request);
+                good[t] += r.err() == PF_Err_NONE && r.output == expected;
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(good, std::vector<int>(4, 5));
+}
+
+// ---- Failures -----------------------------------------------------------------------------
+
+struct Failure {
+    std::string name;
+    std::function<void(Faults&)> inject;
+    bool inPreRender;
+    PF_Err expected;
+    std::string message = "";
+};
+
+TEST(Frames, EveryFailureIsReportedLeavesTheOutputAndLeaksNothing) {
+    const PF_Err kHostError = 0x5A5A;
+    auto failing = [&](const char* callback) {
+        return [=](Faults& f) { f.failingCallbacks[callback] = kHostError; };
+    };
+    auto refusing = [](const char* suite, int version) {
+        return [=](Faults& f) { f.refusedSuites = {{suite, version}}; };
+    };
+    const Failure failures[] = {
+        {"no handle", [](Faults& f) { f.nullNewHandle = true; }, true, PF_Err_OUT_OF_MEMORY},
+        {"handle not locked", [](Faults& f) { f.nullLockHandle = true; }, true,
+         PF_Err_OUT_OF_MEMORY},
+        {"no handle suite", refusing("PF Handle Suite", 2), true, PF_Err_BAD_CALLBACK_PARAM},
+        {"popup checkout", failing("checkout_param"), true, kHostError},
+        {"layer checkout", failing("checkout_layer"), true, kHostError},
+        {"pixel checkout", failing("checkout_layer_pixels"), false, kHostError},
+        {"output checkout", failing("checkout_output"), false, kHostError},
+        {"null input world", [](Faults& f) { f.nullInputWorld = true; }, false,
+         PF_Err_BAD_CALLBACK_PARAM},
+        {"null output world", [](Faults& f) { f.nullOutputWorld = true; }, false,
+         PF_Err_BAD_CALLBACK_PARAM},
+        {"no world suite", refusing("PF World Suite", 2), false, PF_Err_BAD_CALLBACK_PARAM,
+         "Couldn't load suite."},
+        {"pixel format query", failing("PF_GetPixelFormat"), false, kHostError},
+        {"unknown pixel format", [](Faults& f) { f.reportedPixelFormat = PF_PixelFormat_INVALID; },
+         false, PF_Err_BAD_CALLBACK_PARAM},
+        {"thread count", failing("AEGP_GetNumThreads"), false, kHostError},
+        {"no thread suite", refusing("AEGP Iterate Suite", 1), false, PF_Err_BAD_CALLBACK_PARAM},
+        {"no iterate suite", refusing("PF Iterate8 Suite", 1), false, PF_Err_BAD_CALLBACK_PARAM},
+        {"iteration", failing("iterate_generic"), false, kHostError},
+    };
+    const Image input = varied(9, 7, Depth::Bits8);
+    for (const Failure& f : failures) {
+        SCOPED_TRACE(f.name);
+        Session s;
+        f.inject(s.host.faults());
+        const FrameResult r = s.render(input, 3);
+        s.host.faults() = Faults{};
+        EXPECT_EQ(f.inPreRender ? r.preRenderErr : r.renderErr, f.expected);
+        EXPECT_EQ(r.err(), f.expected);
+        EXPECT_EQ(r.rendered, !f.inPreRender);
+        if (r.rendered) {
+            EXPECT_TRUE(untouched(r.output));
+        }
+        EXPECT_EQ(r.message, f.message);
+        if (f.inPreRender) {
+            EXPECT_EQ(r.preRender.pre_render_data, nullptr);
+        }
+    }
+}
+
+} // namespace
