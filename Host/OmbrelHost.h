@@ -3,7 +3,16 @@
 //
 // One Host is active in a process at a time: the host's C callbacks (the basic suite and the
 // suites behind it) carry no context pointer, so they reach the active Host through a
-// process-wide slot that the Host's constructor fills and its destructor clears.
+// process-wide slot that the Host's constructor fills and its destructor clears. Constructing a
+// second Host while one is alive throws HostError.
+//
+// Callbacks that take an effect_ref find the command or frame they belong to through it: the
+// effect_ref the host hands out points at a host-side context that lives exactly as long as the
+// command. An effect_ref the host does not know (stale or garbage) is refused with
+// PF_Err_BAD_CALLBACK_PARAM and recorded as misuse.
+//
+// No exception ever crosses into the plug-in: every C callback catches everything and answers
+// with an error code.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +23,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,21 +55,25 @@ struct PiPLProperty {
 
 struct PiPL {
     std::vector<PiPLProperty> properties; // in file order
-    // Decoded values of the properties the host acts on.
+    // Decoded values of the properties the host acts on. An absent eVER, eGLO or eGL2 reads 0.
     std::string kind;
     std::string name;
     std::string category;
-    std::string entryPoint; // "8664"
+    std::string entryPoint; // from "8664"
     std::string matchName;
     std::uint32_t version = 0;
     std::uint32_t outFlags = 0;
     std::uint32_t outFlags2 = 0;
+
+    const PiPLProperty* find(std::string_view key) const; // first property with that key
 };
 
-// Decodes PiPL bytes; throws HostError naming what is malformed.
+// Decodes PiPL bytes; throws HostError naming what is malformed: bad header, truncated
+// property, count mismatch, length past the end, a property of the wrong size for its key, no
+// "kind" eFKT, no entry point name.
 PiPL decodePiPL(std::span<const std::uint8_t> bytes);
-// The PiPL bytes of a module file (ELF section ".pipl"; PE resource "PIPL" 16000 on Windows);
-// throws HostError when the file cannot be read or carries no PiPL.
+// The PiPL bytes of a module file (ELF section ".pipl", or PE resource "PIPL" 16000, language
+// 1033); throws HostError naming the file when it cannot be read or carries no PiPL.
 std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module);
 
 // ---- Modules ------------------------------------------------------------------------------
@@ -67,7 +81,8 @@ std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module);
 class Module {
 public:
     // Reads and decodes the PiPL, then loads the module and resolves the entry point the PiPL
-    // names; throws HostError (missing file, no or malformed PiPL, no entry point, not loadable).
+    // names; throws HostError (missing file, no or malformed PiPL, no entry point, not loadable)
+    // with one line that names the file.
     static Module load(const std::filesystem::path& path);
     // An effect linked into this process (tests), described by the given PiPL.
     static Module fromEntryPoint(PF_EntryPointFunc entry, PiPL pipl);
@@ -77,6 +92,7 @@ public:
     const std::filesystem::path& path() const;
 
 private:
+    Module() = default;
     struct Impl;
     std::shared_ptr<Impl> impl_;
 };
@@ -87,32 +103,55 @@ struct HostOptions {
     int threads = 0; // reported by AEGP_GetNumThreads and size of the worker pool; 0: the machine's
 };
 
-// Faults the host can be told to produce, for tests.
+// Faults the host can be told to produce, for tests. Change them between commands, not while
+// frames are rendering on other threads.
 struct Faults {
     std::vector<std::pair<std::string, int>>
-        refusedSuites;                              // (name, version) the basic suite refuses
-    std::map<std::string, PF_Err> failingCallbacks; // callback name -> error it returns
-    bool nullNewHandle = false;                     // host_new_handle returns null
-    bool nullLockHandle = false;                    // host_lock_handle returns null
-    PF_OutFlags presetOutFlags = 0;                 // bits set in out_flags before a command
+        refusedSuites{}; // (name, version) the basic suite refuses
+    // Callback name -> error it returns instead of doing its work. Names are the members of the
+    // callback records and suite tables: "AcquireSuite", "ReleaseSuite", "AEGP_RegisterWithAEGP",
+    // "AEGP_GetNumThreads", "iterate_generic", "new_world", "dispose_world", "PF_NewWorld",
+    // "PF_DisposeWorld", "PF_GetPixelFormat", "checkout_param", "checkin_param", "add_param",
+    // "copy", "checkout_layer", "checkout_layer_pixels", "checkin_layer_pixels",
+    // "checkout_output". Handle callbacks return no code: see nullNewHandle/nullLockHandle.
+    std::map<std::string, PF_Err> failingCallbacks{};
+    bool nullNewHandle = false;     // host_new_handle returns null
+    bool nullLockHandle = false;    // host_lock_handle returns null
+    PF_OutFlags presetOutFlags = 0; // bits set in out_flags before a command
     PF_OutFlags2 presetOutFlags2 = 0;
     bool nullInputWorld = false;  // checkout_layer_pixels succeeds with a null world
     bool nullOutputWorld = false; // checkout_output succeeds with a null world
-    std::optional<PF_PixelFormat> reportedPixelFormat; // what PF_GetPixelFormat says of any world
-    std::optional<A_long> reportedThreads;             // what AEGP_GetNumThreads says
+    std::optional<PF_PixelFormat> reportedPixelFormat{}; // what PF_GetPixelFormat says of any world
+    std::optional<A_long> reportedThreads{};             // what AEGP_GetNumThreads says
 };
 
 // Host resources an effect holds at a moment; all zero between frames after global setdown.
 struct HeldResources {
-    int handles = 0;
-    int checkedOutParams = 0;
-    int createdWorlds = 0;
-    int checkedOutLayers = 0;
+    int handles = 0;          // live handles from host_new_handle
+    int checkedOutParams = 0; // checkout_param without its checkin_param
+    int createdWorlds = 0;    // worlds made by new_world/PF_NewWorld and not disposed
+    int checkedOutLayers = 0; // layer pixels of frames still in flight
     std::map<std::pair<std::string, int>, int> suites; // (name, version) -> references held
     std::vector<std::string> misuse; // double dispose, release without acquire, ...
 
     bool empty() const;
-    std::string describe() const; // one line per held resource
+    std::string describe() const; // one line per held resource, no trailing newline
+};
+
+struct SuiteCount {
+    int acquired = 0; // successful AcquireSuite calls
+    int released = 0; // ReleaseSuite calls that matched an acquisition
+};
+
+// What the effect passed to add_param. `def` is a copy whose popup namesptr points into
+// `popupNames`, so it stays valid after the effect's own string is gone.
+struct ParamRecord {
+    PF_ParamDef def{};
+    std::string popupNames;
+
+    ParamRecord() = default;
+    ParamRecord(const ParamRecord& other);
+    ParamRecord& operator=(const ParamRecord& other);
 };
 
 class Host {
@@ -126,12 +165,29 @@ public:
     Faults& faults();
     HeldResources held() const;
 
+    // How often each callback was called (names as in Faults::failingCallbacks, plus
+    // "host_new_handle", "host_lock_handle", "host_unlock_handle", "host_dispose_handle",
+    // "host_get_handle_size", "sprintf", "strcpy"); 0 for a name never called.
+    long callCount(std::string_view callback) const;
+    std::map<std::string, long> callCounts() const;
+    std::map<std::pair<std::string, int>, SuiteCount> suiteCounts() const;
+    // Names passed to AEGP_RegisterWithAEGP, in call order.
+    std::vector<std::string> registeredNames() const;
+    // Iteration calls made by iterate_generic on each thread index (0 is the calling thread,
+    // 1..threads()-1 the pool's workers).
+    std::vector<long> iterationsPerThread() const;
+
     struct Impl;
     Impl& impl();
 
 private:
     std::unique_ptr<Impl> impl_;
 };
+
+// The byte every host-made world is filled with before the effect sees it (output worlds and
+// worlds created without clearing), and that fills row padding: an output pixel that still
+// holds it was not written.
+inline constexpr std::uint8_t kUntouchedByte = 0xA5;
 
 // ---- Driving an effect --------------------------------------------------------------------
 
@@ -145,8 +201,11 @@ struct CommandResult {
 struct FrameRequest {
     const Image* input = nullptr; // the input layer, at the render depth
     A_Time time{0, 1};
-    std::optional<PF_LRect> outputRect; // what the host requests; default the whole layer
-    int inputRowPadding = 0;            // extra bytes at the end of every row of the worlds
+    A_long timeStep = 1;                  // frame duration in time.scale units
+    std::optional<PF_LRect> outputRect{}; // what the host requests; default the whole layer
+    // Extra bytes at the end of every row of the worlds; a multiple of the pixel size (the
+    // effect finds pixels by rowbytes / pixel size).
+    int inputRowPadding = 0;
     int outputRowPadding = 0;
     PF_RationalScale downsampleX{1, 1};
     PF_RationalScale downsampleY{1, 1};
@@ -155,10 +214,13 @@ struct FrameRequest {
 struct FrameResult {
     PF_Err preRenderErr = PF_Err_NONE;
     PF_Err renderErr = PF_Err_NONE;  // not attempted (0) when pre-render failed
+    bool rendered = false;           // smart render was sent
     Image output;                    // the output world as the effect left it
+    PF_LRect outputRect{};           // where the output world lies on the layer
     std::string message;             // return_msg, when the effect asked to show it
     PF_PreRenderOutput preRender{};  // what pre-render reported
     PF_RenderRequest inputRequest{}; // what the effect asked of its input in checkout_layer
+    bool inputCheckedOut = false;    // checkout_layer was called
     double renderSeconds = 0;        // pre-render plus smart render
 
     PF_Err err() const { return preRenderErr != PF_Err_NONE ? preRenderErr : renderErr; }
@@ -172,18 +234,31 @@ public:
 
     CommandResult about();
     // Runs global setup and checks that the version and flags agree with the PiPL (a
-    // disagreement throws HostError, as the real host refuses such a module).
+    // disagreement throws HostError, as the real host refuses such a module). The check is made
+    // on success only; a failing command is reported through CommandResult::err.
     CommandResult globalSetup();
     CommandResult paramsSetup();
     CommandResult globalSetdown();
     // Any command with no extra record, for the commands the effect ignores.
     CommandResult send(PF_Cmd cmd);
 
-    // Popup "From" value, 1..6, from the given time on (the host keeps one value per time).
+    // Popup "From" value from the given time on (the host keeps one value per start time,
+    // compared exactly as rationals). Values are passed on unchecked so that tests can show
+    // what the effect does with one out of range. A time scale of 0 throws HostError.
     void setPopup(int value, A_Time from = {0, 1});
+    // The value checkout_param reports at that time: the last value set from a time at or
+    // before it, else the popup's default from params setup (1 before it).
+    int popupAt(A_Time time) const;
+
+    // Parameters added during params setup (index 1 is the popup).
+    std::vector<ParamRecord> params() const;
+    // The global data handle as stored from global setup's out_data (null before or after).
+    PF_Handle globalData() const;
 
     // Smart pre-render, then smart render, of one frame. Safe to call from several threads
-    // at once (each frame has its own records and handles).
+    // at once (each frame has its own records, worlds and context). Throws HostError for a
+    // request the host cannot serve (no input, bad padding) or when an exception escapes the
+    // entry point.
     FrameResult render(const FrameRequest& request);
 
     const Module& module() const;

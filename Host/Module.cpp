@@ -1,0 +1,61 @@
+#include <system_error>
+
+#include "Host/ModuleLoader.h"
+#include "Host/OmbrelHost.h"
+
+namespace OmbrelHost {
+
+struct Module::Impl {
+    std::filesystem::path path;
+    PiPL pipl;
+    PF_EntryPointFunc entry = nullptr;
+    std::shared_ptr<detail::LoadedLibrary> library; // null for an effect linked in
+};
+
+Module Module::load(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw HostError(path.string() + ": no such module file");
+    auto impl = std::make_shared<Impl>();
+    impl->path = path;
+    const std::vector<std::uint8_t> bytes = readModulePiPL(path);
+    try {
+        impl->pipl = decodePiPL(bytes);
+        impl->library = detail::loadLibrary(path);
+    } catch (const HostError& e) {
+        throw HostError(path.string() + ": " + e.what());
+    }
+    void* symbol = impl->library->symbol(impl->pipl.entryPoint);
+    if (symbol == nullptr)
+        throw HostError(path.string() + ": the entry point \"" + impl->pipl.entryPoint +
+                        "\" named by its PiPL is not exported");
+    impl->entry = reinterpret_cast<PF_EntryPointFunc>(symbol);
+    Module module;
+    module.impl_ = std::move(impl);
+    return module;
+}
+
+Module Module::fromEntryPoint(PF_EntryPointFunc entry, PiPL pipl) {
+    if (entry == nullptr)
+        throw HostError("an effect needs an entry point");
+    auto impl = std::make_shared<Impl>();
+    impl->pipl = std::move(pipl);
+    impl->entry = entry;
+    Module module;
+    module.impl_ = std::move(impl);
+    return module;
+}
+
+const PiPL& Module::pipl() const {
+    return impl_->pipl;
+}
+
+PF_EntryPointFunc Module::entryPoint() const {
+    return impl_->entry;
+}
+
+const std::filesystem::path& Module::path() const {
+    return impl_->path;
+}
+
+} // namespace OmbrelHost

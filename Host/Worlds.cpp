@@ -1,0 +1,234 @@
+// Host worlds, instance data and the per-command records.
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "Host/HostState.h"
+
+namespace OmbrelHost::detail {
+
+int formatPixelBytes(PF_PixelFormat format) {
+    switch (format) {
+    case PF_PixelFormat_ARGB32:
+    case PF_PixelFormat_BGRA32:
+        return 4;
+    case PF_PixelFormat_ARGB64:
+        return 8;
+    case PF_PixelFormat_ARGB128:
+    case PF_PixelFormat_BGRA128:
+        return 16;
+    default:
+        return 0;
+    }
+}
+
+PF_PixelFormat depthFormat(Depth depth) {
+    switch (depth) {
+    case Depth::Bits8:
+        return PF_PixelFormat_ARGB32;
+    case Depth::Bits16:
+        return PF_PixelFormat_ARGB64;
+    case Depth::Bits32:
+        return PF_PixelFormat_ARGB128;
+    }
+    return PF_PixelFormat_INVALID;
+}
+
+Depth formatDepth(PF_PixelFormat format) {
+    switch (formatPixelBytes(format)) {
+    case 8:
+        return Depth::Bits16;
+    case 16:
+        return Depth::Bits32;
+    default:
+        return Depth::Bits8;
+    }
+}
+
+void checkPadding(int padding, Depth depth, const char* what) {
+    const int bytes = static_cast<int>(pixelBytes(depth));
+    if (padding < 0 || padding % bytes != 0 || padding > (1 << 20))
+        throw HostError(std::string(what) + " row padding " + std::to_string(padding) +
+                        " bytes is not a multiple of the " + std::to_string(bytes) +
+                        "-byte pixel (0..1 MiB)");
+}
+
+// ---- WorldMemory ----------------------------------------------------------------------------
+
+WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPadding, bool clear)
+    : width_(width), height_(height), format_(format), pixelBytes_(formatPixelBytes(format)) {
+    rowBytes_ = static_cast<std::size_t>(width) * static_cast<std::size_t>(pixelBytes_) +
+                static_cast<std::size_t>(rowPadding);
+    blockSize_ = 2 * kGuard + rowBytes_ * static_cast<std::size_t>(height);
+    block_ = static_cast<std::uint8_t*>(::operator new[](blockSize_, std::align_val_t(16)));
+    std::memset(block_, kUntouchedByte, blockSize_);
+    if (clear) {
+        const std::size_t pixels = static_cast<std::size_t>(width) * pixelBytes_;
+        for (int y = 0; y < height; ++y)
+            std::memset(data() + static_cast<std::size_t>(y) * rowBytes_, 0, pixels);
+    }
+}
+
+WorldMemory::~WorldMemory() {
+    ::operator delete[](block_, std::align_val_t(16));
+}
+
+void WorldMemory::describe(PF_LayerDef& world) const {
+    world.data = reinterpret_cast<PF_Pixel*>(data());
+    world.rowbytes = static_cast<A_long>(rowBytes_);
+    world.width = width_;
+    world.height = height_;
+    world.world_flags = formatPixelBytes(format_) == 8 ? PF_NewWorldFlag_DEEP_PIXELS : 0;
+    world.host_private = const_cast<WorldMemory*>(this);
+}
+
+bool WorldMemory::outsideIntact() const {
+    auto untouched = [](const std::uint8_t* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (p[i] != kUntouchedByte)
+                return false;
+        }
+        return true;
+    };
+    if (!untouched(block_, kGuard) || !untouched(block_ + blockSize_ - kGuard, kGuard))
+        return false;
+    const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    for (int y = 0; y < height_; ++y) {
+        if (!untouched(data() + static_cast<std::size_t>(y) * rowBytes_ + pixels,
+                       rowBytes_ - pixels))
+            return false;
+    }
+    return true;
+}
+
+void WorldMemory::copyFrom(const Image& image) {
+    const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(data() + static_cast<std::size_t>(y) * rowBytes_,
+                    image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels);
+}
+
+Image WorldMemory::toImage(Depth depth) const {
+    Image image(width_, height_, depth);
+    const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(image.pixels.data() + static_cast<std::size_t>(y) * pixels,
+                    data() + static_cast<std::size_t>(y) * rowBytes_, pixels);
+    return image;
+}
+
+bool WorldMemory::equals(const Image& image) const {
+    const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    for (int y = 0; y < height_; ++y) {
+        if (std::memcmp(data() + static_cast<std::size_t>(y) * rowBytes_,
+                        image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels) != 0)
+            return false;
+    }
+    return true;
+}
+
+// ---- Instance -------------------------------------------------------------------------------
+
+void Instance::setPopup(int value, A_Time from) {
+    if (from.scale == 0)
+        throw HostError("popup time has a time scale of 0");
+    std::lock_guard lock(mutex);
+    popup.insert_or_assign(from, value);
+}
+
+int Instance::popupAt(A_Time time) const {
+    std::lock_guard lock(mutex);
+    auto it = popup.upper_bound(time);
+    if (it != popup.begin())
+        return std::prev(it)->second;
+    for (const ParamRecord& p : params) {
+        if (p.def.param_type == PF_Param_POPUP)
+            return p.def.u.pd.value;
+    }
+    return 1;
+}
+
+int Instance::paramCount() const {
+    std::lock_guard lock(mutex);
+    return 1 + static_cast<int>(params.size());
+}
+
+// ---- CommandFrame ---------------------------------------------------------------------------
+
+CommandFrame::CommandFrame(HostState& h, Instance& instance, PF_Cmd cmd)
+    : host(h), basic(makeBasicSuite()), utils(makeUtilCallbacks()) {
+    ctx.instance = &instance;
+    ctx.cmd = cmd;
+    in.inter = makeInteractCallbacks();
+    in.utils = &utils;
+    in.effect_ref = toEffectRef(&ctx);
+    in.num_params = instance.paramCount();
+    in.current_time = 0;
+    in.time_step = 1;
+    in.time_scale = 1;
+    in.downsample_x = {1, 1};
+    in.downsample_y = {1, 1};
+    in.pica_basicP = &basic;
+    resetOut();
+    host.addContext(&ctx);
+}
+
+CommandFrame::~CommandFrame() {
+    host.removeContext(&ctx);
+    returnLayers();
+    if (inputMemory)
+        host.removeWorld(inputMemory.get());
+    if (outputMemory)
+        host.removeWorld(outputMemory.get());
+}
+
+void CommandFrame::resetOut() {
+    out = PF_OutData{};
+    out.out_flags = host.faults.presetOutFlags;
+    out.out_flags2 = host.faults.presetOutFlags2;
+}
+
+void CommandFrame::setInput(const Image& image, int padding) {
+    checkPadding(padding, image.depth, "input");
+    if (image.width < 0 || image.height < 0 ||
+        image.pixels.size() != static_cast<std::size_t>(image.width) *
+                                   static_cast<std::size_t>(image.height) * pixelBytes(image.depth))
+        throw HostError("input image of " + std::to_string(image.width) + "x" +
+                        std::to_string(image.height) + " pixels holds " +
+                        std::to_string(image.pixels.size()) + " bytes, not its size");
+    if (static_cast<std::size_t>(image.width) * pixelBytes(image.depth) + padding >
+        static_cast<std::size_t>(std::numeric_limits<A_long>::max()))
+        throw HostError("input image is too wide for a host world");
+    inputMemory = std::make_unique<WorldMemory>(image.width, image.height, depthFormat(image.depth),
+                                                padding, false);
+    inputMemory->copyFrom(image);
+    inputMemory->describe(ctx.inputWorld);
+    ctx.input = inputMemory.get();
+    host.addWorld(inputMemory.get());
+    in.width = image.width;
+    in.height = image.height;
+}
+
+void CommandFrame::setOutput(int width, int height, PF_PixelFormat format, int padding) {
+    outputMemory = std::make_unique<WorldMemory>(width, height, format, padding, false);
+    outputMemory->describe(ctx.outputWorld);
+    ctx.output = outputMemory.get();
+    ctx.createdWorldPadding = padding;
+    host.addWorld(outputMemory.get());
+}
+
+void CommandFrame::returnLayers() {
+    int pending = 0;
+    {
+        std::lock_guard lock(ctx.mutex);
+        for (const auto& [id, times] : ctx.layersOut)
+            pending += times;
+        ctx.layersOut.clear();
+    }
+    if (pending != 0) {
+        std::lock_guard lock(host.mutex);
+        host.layersOut -= pending;
+    }
+}
+
+} // namespace OmbrelHost::detail

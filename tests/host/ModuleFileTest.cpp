@@ -1,0 +1,199 @@
+// Finding the PiPL bytes inside module files: ELF sections and PE resources, and the refusals.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Host/ModuleFile.h"
+#include "Host/OmbrelHost.h"
+#include "OmbrelPiPL.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kPiPL(OmbrelPiPL::kBytes.begin(), OmbrelPiPL::kBytes.end());
+
+void put(Bytes& b, std::size_t at, std::uint64_t v, int n) {
+    if (b.size() < at + static_cast<std::size_t>(n))
+        b.resize(at + static_cast<std::size_t>(n), 0);
+    for (int i = 0; i < n; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::string refusal(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const OmbrelHost::HostError& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+// ---- ELF ------------------------------------------------------------------------------------
+
+// A minimal ELF64 file: header, the section contents, a name table, then the section headers
+// (null, .text, .pipl, .shstrtab).
+Bytes makeElf(const Bytes& pipl, const char* name = ".pipl", std::uint32_t type = 1) {
+    const std::string table = std::string("\0.text\0", 7) + name + '\0' + ".shstrtab" + '\0';
+    const std::size_t text = 64, data = text + 16, names = data + pipl.size();
+    const std::size_t shoff = (names + table.size() + 7) / 8 * 8;
+    Bytes f(shoff + 4 * 64, 0);
+    f[0] = 0x7f;
+    f[1] = 'E';
+    f[2] = 'L';
+    f[3] = 'F';
+    f[4] = 2; // 64-bit
+    f[5] = 1; // little-endian
+    f[6] = 1;
+    for (std::size_t i = 0; i < 16; ++i)
+        f[text + i] = 0x90;
+    for (std::size_t i = 0; i < pipl.size(); ++i)
+        f[data + i] = pipl[i];
+    for (std::size_t i = 0; i < table.size(); ++i)
+        f[names + i] = static_cast<std::uint8_t>(table[i]);
+    auto header = [&](std::size_t i, std::size_t nameAt, std::uint32_t t, std::size_t off,
+                      std::size_t size) {
+        const std::size_t h = shoff + i * 64;
+        put(f, h, nameAt, 4);
+        put(f, h + 4, t, 4);
+        put(f, h + 24, off, 8);
+        put(f, h + 32, size, 8);
+    };
+    header(1, 1, 1, text, 16);
+    header(2, 7, type, data, pipl.size());
+    header(3, 8 + std::strlen(name), 3, names, table.size());
+    put(f, 0x28, shoff, 8);
+    put(f, 0x3A, 64, 2);
+    put(f, 0x3C, 4, 2);
+    put(f, 0x3E, 3, 2);
+    return f;
+}
+
+TEST(ElfPiPL, FindsTheSectionByName) {
+    EXPECT_EQ(OmbrelHost::piplFromELF(makeElf(kPiPL)), kPiPL);
+}
+
+TEST(ElfPiPL, RefusesFilesWithoutAUsableSection) {
+    EXPECT_NE(refusal([] {
+                  OmbrelHost::piplFromELF(makeElf(kPiPL, ".data"));
+              }).find("no PiPL: the ELF file has no .pipl section"),
+              std::string::npos);
+    EXPECT_NE(
+        refusal([] { OmbrelHost::piplFromELF(makeElf(kPiPL, ".pipl", 8)); }).find("holds no bytes"),
+        std::string::npos);
+    Bytes truncated = makeElf(kPiPL);
+    truncated.resize(truncated.size() - 10);
+    EXPECT_NE(refusal([&] { OmbrelHost::piplFromELF(truncated); }).find("truncated ELF file"),
+              std::string::npos);
+    Bytes elf32 = makeElf(kPiPL);
+    elf32[4] = 1;
+    EXPECT_NE(refusal([&] {
+                  OmbrelHost::piplFromELF(elf32);
+              }).find("not a 64-bit little-endian ELF file"),
+              std::string::npos);
+    // A section offset pointing far past the end of the file.
+    Bytes wild = makeElf(kPiPL);
+    const std::size_t shoff = wild.size() - 4 * 64;
+    put(wild, shoff + 2 * 64 + 24, 0xFFFFFFFFFFFF0000ull, 8);
+    EXPECT_NE(refusal([&] { OmbrelHost::piplFromELF(wild); }).find("truncated ELF file"),
+              std::string::npos);
+}
+
+// ---- PE -------------------------------------------------------------------------------------
+
+struct Resource {
+    std::string type; // named type
+    std::uint32_t id;
+    std::vector<std::pair<std::uint32_t, Bytes>> languages;
+};
+
+// A minimal PE32+ file with one .rsrc section holding a three-level resource tree.
+Bytes makePE(const Resource& r) {
+    constexpr std::uint32_t kSectionRva = 0x1000;
+    constexpr std::size_t kRaw = 0x200;
+    Bytes rsrc;
+    auto dir = [&](std::size_t at, int named, int ids) {
+        put(rsrc, at + 12, static_cast<std::uint64_t>(named), 2);
+        put(rsrc, at + 14, static_cast<std::uint64_t>(ids), 2);
+    };
+    const std::size_t root = 0, typeDir = 24, langDir = 48;
+    const std::size_t nameAt = langDir + 16 + 8 * r.languages.size();
+    const std::size_t entries = nameAt + 2 + 2 * r.type.size() + 2;
+    const std::size_t data = entries + 16 * r.languages.size();
+    dir(root, 1, 0);
+    put(rsrc, root + 16, 0x80000000u | nameAt, 4);
+    put(rsrc, root + 20, 0x80000000u | typeDir, 4);
+    dir(typeDir, 0, 1);
+    put(rsrc, typeDir + 16, r.id, 4);
+    put(rsrc, typeDir + 20, 0x80000000u | langDir, 4);
+    dir(langDir, 0, static_cast<int>(r.languages.size()));
+    put(rsrc, nameAt, r.type.size(), 2);
+    for (std::size_t c = 0; c < r.type.size(); ++c)
+        put(rsrc, nameAt + 2 + 2 * c, static_cast<std::uint8_t>(r.type[c]), 2);
+    std::size_t at = data;
+    for (std::size_t i = 0; i < r.languages.size(); ++i) {
+        const auto& [language, bytes] = r.languages[i];
+        put(rsrc, langDir + 16 + 8 * i, language, 4);
+        put(rsrc, langDir + 20 + 8 * i, entries + 16 * i, 4);
+        put(rsrc, entries + 16 * i, kSectionRva + at, 4);
+        put(rsrc, entries + 16 * i + 4, bytes.size(), 4);
+        rsrc.resize(at);
+        rsrc.insert(rsrc.end(), bytes.begin(), bytes.end());
+        at = rsrc.size();
+    }
+
+    Bytes f(kRaw, 0);
+    f[0] = 'M';
+    f[1] = 'Z';
+    put(f, 0x3C, 0x40, 4);
+    std::memcpy(f.data() + 0x40, "PE\0\0", 4);
+    const std::size_t coff = 0x44, optional = 0x58;
+    put(f, coff, 0x8664, 2);
+    put(f, coff + 2, 1, 2);
+    put(f, coff + 16, 240, 2);
+    put(f, optional, 0x20B, 2);
+    put(f, optional + 108, 16, 4);
+    put(f, optional + 112 + 16, kSectionRva, 4);
+    put(f, optional + 112 + 20, rsrc.size(), 4);
+    const std::size_t section = optional + 240;
+    std::memcpy(f.data() + section, ".rsrc", 5);
+    put(f, section + 8, rsrc.size(), 4);
+    put(f, section + 12, kSectionRva, 4);
+    put(f, section + 16, rsrc.size(), 4);
+    put(f, section + 20, kRaw, 4);
+    f.insert(f.end(), rsrc.begin(), rsrc.end());
+    return f;
+}
+
+TEST(PePiPL, FindsThePiPLResourceInUSEnglish) {
+    const Bytes other = {1, 2, 3, 4};
+    EXPECT_EQ(OmbrelHost::piplFromPE(makePE({"PIPL", 16000, {{1033, kPiPL}}})), kPiPL);
+    EXPECT_EQ(OmbrelHost::piplFromPE(makePE({"PIPL", 16000, {{1031, other}, {1033, kPiPL}}})),
+              kPiPL);
+    // Resource names compare case-insensitively; without US English the first language serves.
+    EXPECT_EQ(OmbrelHost::piplFromPE(makePE({"pipl", 16000, {{1031, kPiPL}}})), kPiPL);
+}
+
+TEST(PePiPL, RefusesFilesWithoutThePiPLResource) {
+    EXPECT_NE(refusal([] {
+                  OmbrelHost::piplFromPE(makePE({"ICON", 16000, {{1033, kPiPL}}}));
+              }).find("no resource of type \"PIPL\""),
+              std::string::npos);
+    EXPECT_NE(refusal([] {
+                  OmbrelHost::piplFromPE(makePE({"PIPL", 16001, {{1033, kPiPL}}}));
+              }).find("no \"PIPL\" resource 16000"),
+              std::string::npos);
+    Bytes truncated = makePE({"PIPL", 16000, {{1033, kPiPL}}});
+    truncated.resize(truncated.size() - 20);
+    EXPECT_NE(refusal([&] { OmbrelHost::piplFromPE(truncated); }).find("truncated PE file"),
+              std::string::npos);
+    Bytes noSignature = makePE({"PIPL", 16000, {{1033, kPiPL}}});
+    noSignature[0x41] = 'X';
+    EXPECT_NE(refusal([&] { OmbrelHost::piplFromPE(noSignature); }).find("no PE signature"),
+              std::string::npos);
+}
+
+} // namespace
