@@ -1,0 +1,41 @@
+// Moving pixels between file units and the host's units at a render depth.
+//
+// Host units: 8 bits 0..255; 16 bits 0..32768 (not 65535); 32 bits float, 1.0 full intensity.
+// A 16-bit file value v maps to round(v * 32768 / 65535) and back to round(h * 65535 / 32768),
+// so every host value survives a write and a read exactly. Any other pair of depths converts by
+// scaling, rounding to nearest and clamping to the target range.
+#pragma once
+
+#include <string>
+
+#include "FileImage.h"
+#include "Host/Image.h"
+
+namespace OmbrelRender {
+
+using OmbrelHost::Depth;
+using OmbrelHost::Image;
+
+// The render depth a file suggests: 8 for 8-bit files, 16 for 16-bit, 32 for half and float.
+Depth naturalDepth(SampleType type);
+
+Image toHost(const FileImage& file, Depth depth);
+FileImage fromHost(const Image& image, SampleType type);
+
+// What a file of the given extension (".png", case-insensitive) stores for a render at `depth`:
+// PNG holds 8-bit renders as 8 bits and deeper ones as 16; TIFF holds the render's own depth
+// (float at 32); EXR holds float; anything else the render's own depth, left to the format's
+// writer to narrow.
+SampleType storedType(const std::string& extension, Depth depth);
+
+int depthBits(Depth depth);
+const char* sampleTypeName(SampleType type);
+
+// A float with 1.0 full intensity scaled to 0..max, rounded to nearest and clamped; NaN gives 0.
+unsigned quantiseUnit(float value, unsigned max);
+
+// Single channels, exposed for the tests.
+unsigned fileToHost16(unsigned fileValue);
+unsigned host16ToFile(unsigned hostValue);
+
+} // namespace OmbrelRender

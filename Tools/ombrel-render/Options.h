@@ -1,0 +1,49 @@
+// The command line of ombrel-render.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Host/Image.h"
+
+namespace OmbrelRender {
+
+// A mistake in the command line: reported with the usage hint, exit code 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    int from = 1; // popup value 1..6
+    std::optional<OmbrelHost::Depth> depth;
+    int threads = 0; // 0: the machine's
+    int jobs = 1;
+    std::optional<std::string> output;
+    std::optional<std::filesystem::path> module;
+    bool about = false;
+    bool info = false;
+    int repeat = 0; // 0: render once without timing
+    std::optional<std::filesystem::path> contactSheet;
+    int tileSize = 512;
+    std::optional<std::pair<int, int>> size;
+    bool quiet = false;
+    bool failFast = false;
+    bool help = false;
+    std::vector<std::string> inputs;
+};
+
+// Parses the arguments after the program name; throws UsageError naming the option and what
+// is wrong with it.
+Options parseCommandLine(const std::vector<std::string>& args);
+
+std::string usageText();
+
+// "1920x1080" -> (1920, 1080); nothing unless both are positive and the frame is not absurdly
+// large.
+std::optional<std::pair<int, int>> parseSize(const std::string& text);
+
+} // namespace OmbrelRender

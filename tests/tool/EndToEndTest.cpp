@@ -1,0 +1,497 @@
+// ombrel-render run as a program on the built effect module: conversions checked bit for bit
+// against values computed here from the documented encodings, file formats, and every way a run
+// can fail.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "FileImage.h"
+#include "HostUnits.h"
+#include "ImageFiles.h"
+#include "Modes.h"
+#include "RawFiles.h"
+#include "ReferenceConversion.h"
+#include "RunTool.h"
+
+using namespace OmbrelRender;
+using namespace OmbrelRenderTest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string bits(Depth depth) {
+    return std::to_string(static_cast<int>(depth));
+}
+
+std::string sizeArg(const Image& image) {
+    return std::to_string(image.width) + "x" + std::to_string(image.height);
+}
+
+// Primaries, greys and the extremes first, then values spread over the whole range; alpha
+// varies, including 0 with colour present. At 32 bits some channels lie outside 0..1.
+Image testFrame(Depth depth, int w = 16, int h = 12) {
+    Image image(w, h, depth);
+    std::mt19937 random(static_cast<unsigned>(depth) * 31);
+    const float fixed[][4] = {{1, 1, 1, 1},          {1, 0, 0, 0},
+                              {1, 1, 0, 0},          {1, 0, 1, 0},
+                              {1, 0, 0, 1},          {0.5f, 1, 1, 0},
+                              {0, 0, 1, 1},          {1, 1, 0, 1},
+                              {1, 0.5f, 0.5f, 0.5f}, {0.25f, 0.2f, 0.4f, 0.6f}};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int i = y * w + x;
+            float v[4];
+            for (float& c : v)
+                c = std::uniform_real_distribution<float>(0.0f, 1.0f)(random);
+            if (i < 10)
+                std::copy(std::begin(fixed[i]), std::end(fixed[i]), v);
+            if (depth == Depth::Bits8) {
+                image.row<PF_Pixel>(y)[x] = {
+                    A_u_char(quantiseUnit(v[0], 255)), A_u_char(quantiseUnit(v[1], 255)),
+                    A_u_char(quantiseUnit(v[2], 255)), A_u_char(quantiseUnit(v[3], 255))};
+            } else if (depth == Depth::Bits16) {
+                image.row<PF_Pixel16>(y)[x] = {
+                    A_u_short(quantiseUnit(v[0], 32768)), A_u_short(quantiseUnit(v[1], 32768)),
+                    A_u_short(quantiseUnit(v[2], 32768)), A_u_short(quantiseUnit(v[3], 32768))};
+            } else {
+                if (i >= 10 && i % 7 == 0) { // outside 0..1, clamped by the plug-in on input
+                    v[1] = v[1] * 3.0f - 1.0f;
+                    v[3] = -v[3];
+                }
+                image.row<PF_PixelFloat>(y)[x] = {v[0], v[1], v[2], v[3]};
+            }
+        }
+    if (depth == Depth::Bits32)
+        image.row<PF_PixelFloat>(h - 1)[w - 1] = {1.0f, 2.0f, -1.0f, 0.5f};
+    return image;
+}
+
+Image expected(const Image& in, int mode) {
+    Image out(in.width, in.height, in.depth);
+    for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x) {
+            switch (in.depth) {
+            case Depth::Bits8:
+                out.row<PF_Pixel>(y)[x] = expectedInteger(mode, in.row<PF_Pixel>(y)[x]);
+                break;
+            case Depth::Bits16:
+                out.row<PF_Pixel16>(y)[x] = expectedInteger(mode, in.row<PF_Pixel16>(y)[x]);
+                break;
+            case Depth::Bits32:
+                out.row<PF_PixelFloat>(y)[x] = expectedFloat(mode, in.row<PF_PixelFloat>(y)[x]);
+                break;
+            }
+        }
+    return out;
+}
+
+std::string describePixel(const Image& image, int x, int y) {
+    char text[128];
+    switch (image.depth) {
+    case Depth::Bits8: {
+        const auto& p = image.row<PF_Pixel>(y)[x];
+        std::snprintf(text, sizeof text, "(a %d, %d, %d, %d)", p.alpha, p.red, p.green, p.blue);
+        break;
+    }
+    case Depth::Bits16: {
+        const auto& p = image.row<PF_Pixel16>(y)[x];
+        std::snprintf(text, sizeof text, "(a %d, %d, %d, %d)", p.alpha, p.red, p.green, p.blue);
+        break;
+    }
+    case Depth::Bits32: {
+        const auto& p = image.row<PF_PixelFloat>(y)[x];
+        std::snprintf(text, sizeof text, "(a %.9g, %.9g, %.9g, %.9g)", p.alpha, p.red, p.green,
+                      p.blue);
+        break;
+    }
+    }
+    return text;
+}
+
+// Equal pixel for pixel (floats bit for bit), reporting the first difference.
+::testing::AssertionResult samePixels(const Image& actual, const Image& wanted) {
+    if (actual.width != wanted.width || actual.height != wanted.height ||
+        actual.depth != wanted.depth)
+        return ::testing::AssertionFailure() << "different size or depth";
+    const std::size_t bytes = OmbrelHost::pixelBytes(actual.depth);
+    for (int y = 0; y < actual.height; ++y)
+        for (int x = 0; x < actual.width; ++x) {
+            const std::size_t at = (static_cast<std::size_t>(y) * actual.width + x) * bytes;
+            if (std::memcmp(actual.pixels.data() + at, wanted.pixels.data() + at, bytes) != 0)
+                return ::testing::AssertionFailure()
+                       << "pixel " << x << "," << y << " is " << describePixel(actual, x, y)
+                       << ", expected " << describePixel(wanted, x, y);
+        }
+    return ::testing::AssertionSuccess();
+}
+
+Image renderRaw(const TempFolder& folder, const Image& input, int mode,
+                std::vector<std::string> extra = {}) {
+    writeRawFile(folder / "in.raw", input);
+    std::vector<std::string> args{"-q",           "--from",          std::to_string(mode),
+                                  "--depth",      bits(input.depth), "--size",
+                                  sizeArg(input), "in.raw",          "-o",
+                                  "out.raw"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ToolRun run = runTool(folder, args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    return readRawFile(folder / "out.raw", input.width, input.height, input.depth);
+}
+
+} // namespace
+
+// ---- Conversions -----------------------------------------------------------------------------
+
+class Conversion : public ::testing::TestWithParam<std::tuple<Depth, int>> {};
+
+TEST_P(Conversion, MatchesTheDocumentedEncodingBitForBit) {
+    const auto [depth, mode] = GetParam();
+    TempFolder folder;
+    const Image input = testFrame(depth);
+    EXPECT_TRUE(samePixels(renderRaw(folder, input, mode), expected(input, mode)))
+        << modeName(mode) << " at " << bits(depth) << " bits";
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModesAndDepths, Conversion,
+                         ::testing::Combine(::testing::Values(Depth::Bits8, Depth::Bits16,
+                                                              Depth::Bits32),
+                                            ::testing::Range(1, 7)),
+                         [](const auto& info) {
+                             return modeSlug(std::get<1>(info.param)).replace(3, 4, "To") + "At" +
+                                    bits(std::get<0>(info.param));
+                         });
+
+TEST(Conversion, KnownValues) {
+    struct Case {
+        Depth depth;
+        int mode;
+        std::array<double, 3> in, out;
+    };
+    const Case cases[] = {
+        {Depth::Bits8, 1, {255, 255, 255}, {255, 128, 128}},
+        {Depth::Bits8, 1, {255, 0, 0}, {76, 84, 255}},
+        {Depth::Bits8, 3, {255, 0, 0}, {0, 128, 255}},
+        {Depth::Bits8, 3, {0, 0, 255}, {170, 128, 255}},
+        {Depth::Bits8, 5, {0, 255, 0}, {85, 255, 255}},
+        {Depth::Bits8, 6, {255, 255, 255}, {255, 0, 0}},
+        {Depth::Bits16, 1, {32768, 32768, 32768}, {32768, 16384, 16384}},
+        {Depth::Bits16, 1, {32768, 0, 0}, {9798, 10846, 32768}},
+        {Depth::Bits32, 3, {2.0, 0, 0}, {0.0, 0.5, 1.0}}, // 2.0 is read as 1.0
+        {Depth::Bits32, 1, {2.0, 0, 0}, {0.299f, -0.169f + 0.5f, 1.0}},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        Image in(1, 1, c.depth);
+        switch (c.depth) {
+        case Depth::Bits8:
+            in.row<PF_Pixel>(0)[0] = {128, A_u_char(c.in[0]), A_u_char(c.in[1]), A_u_char(c.in[2])};
+            break;
+        case Depth::Bits16:
+            in.row<PF_Pixel16>(0)[0] = {100, A_u_short(c.in[0]), A_u_short(c.in[1]),
+                                        A_u_short(c.in[2])};
+            break;
+        case Depth::Bits32:
+            in.row<PF_PixelFloat>(0)[0] = {0.5f, float(c.in[0]), float(c.in[1]), float(c.in[2])};
+            break;
+        }
+        const Image out = renderRaw(folder, in, c.mode);
+        const std::string what = std::string(modeName(c.mode)) + " at " + bits(c.depth);
+        switch (c.depth) {
+        case Depth::Bits8: {
+            const auto& p = out.row<PF_Pixel>(0)[0];
+            EXPECT_EQ((std::array<double, 4>{double(p.alpha), double(p.red), double(p.green),
+                                             double(p.blue)}),
+                      (std::array<double, 4>{128, c.out[0], c.out[1], c.out[2]}))
+                << what;
+            break;
+        }
+        case Depth::Bits16: {
+            const auto& p = out.row<PF_Pixel16>(0)[0];
+            EXPECT_EQ((std::array<double, 4>{double(p.alpha), double(p.red), double(p.green),
+                                             double(p.blue)}),
+                      (std::array<double, 4>{100, c.out[0], c.out[1], c.out[2]}))
+                << what;
+            break;
+        }
+        case Depth::Bits32: {
+            const auto& p = out.row<PF_PixelFloat>(0)[0];
+            EXPECT_EQ(p.alpha, 0.5f) << what;
+            EXPECT_NEAR(p.red, c.out[0], 1e-6) << what;
+            EXPECT_NEAR(p.green, c.out[1], 1e-6) << what;
+            EXPECT_NEAR(p.blue, c.out[2], 1e-6) << what;
+            break;
+        }
+        }
+    }
+}
+
+// ---- Files -----------------------------------------------------------------------------------
+
+TEST(Files, ImageOutputsHoldExactlyWhatTheRawOutputHolds) {
+    struct Case {
+        Depth depth;
+        const char* name;
+    };
+    for (const Case c : {Case{Depth::Bits8, "out.png"}, Case{Depth::Bits16, "out.png"},
+                         Case{Depth::Bits8, "out.tif"}, Case{Depth::Bits16, "out.tif"},
+                         Case{Depth::Bits32, "out.tif"}, Case{Depth::Bits32, "out.exr"}}) {
+        TempFolder folder;
+        const Image input = testFrame(c.depth, 40, 9);
+        const Image raw = renderRaw(folder, input, 3);
+        const ToolRun run = runTool(folder, {"-q", "--from", "3", "--depth", bits(c.depth),
+                                             "--size", sizeArg(input), "in.raw", "-o", c.name});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const FileImage file = readImageFile(folder / c.name);
+        EXPECT_EQ(file.type, storedType(fs::path(c.name).extension().string(), c.depth));
+        EXPECT_TRUE(samePixels(toHost(file, c.depth), raw)) << c.name << " at " << bits(c.depth);
+    }
+}
+
+TEST(Files, AnImageInputRendersAtItsOwnDepthAndKeepsPartialAlpha) {
+    TempFolder folder;
+    for (const Depth depth : {Depth::Bits8, Depth::Bits16, Depth::Bits32}) {
+        const Image input = testFrame(depth, 12, 5);
+        const char* name = depth == Depth::Bits32 ? "in.exr" : "in.png";
+        writeImageFile(folder / name, folder / name,
+                       fromHost(input, storedType(fs::path(name).extension().string(), depth)));
+        const ToolRun run = runTool(folder, {"-q", "--from", "5", name, "-o", "out.raw"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(fs::file_size(folder / "out.raw"), rawByteCount(12, 5, depth));
+        EXPECT_TRUE(samePixels(readRawFile(folder / "out.raw", 12, 5, depth), expected(input, 5)))
+            << bits(depth);
+    }
+}
+
+TEST(Files, DepthOptionConvertsOnTheWayInAndOut) {
+    TempFolder folder;
+    const Image input = testFrame(Depth::Bits8, 10, 3);
+    writeImageFile(folder / "in.png", folder / "in.png", fromHost(input, SampleType::UInt8));
+    const ToolRun run =
+        runTool(folder, {"-q", "--depth", "16", "--from", "1", "in.png", "-o", "out.raw"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Image asSixteen = toHost(fromHost(input, SampleType::UInt8), Depth::Bits16);
+    EXPECT_TRUE(
+        samePixels(readRawFile(folder / "out.raw", 10, 3, Depth::Bits16), expected(asSixteen, 1)));
+}
+
+TEST(Files, DefaultOutputsSitBesideTheInputNamedAfterTheConversion) {
+    TempFolder folder;
+    fs::create_directory(folder / "shots");
+    const FileImage image = fromHost(testFrame(Depth::Bits8, 4, 4), SampleType::UInt8);
+    for (const char* name : {"shots/a.0001.png", "shots/a.0002.png", "shots/a.0004.png"})
+        writeImageFile(folder / name, folder / name, image);
+    ToolRun run = runTool(folder, {"--from", "RGB to HLS", "shots/a.0001.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(folder / "shots" / "a.0001.rgb-to-hls.png"));
+    EXPECT_NE(run.out.find("a.0001.rgb-to-hls.png"), std::string::npos) << run.out;
+
+    fs::create_directory(folder / "out");
+    run =
+        runTool(folder, {"-q", "--from", "hsb to rgb", "shots/a.%04d.png", "-o", "out/b.%03d.tif"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(TempFolder::entriesOf(folder / "out"),
+              (std::vector<std::string>{"b.001.tif", "b.002.tif", "b.004.tif"}));
+
+    run = runTool(folder, {"-q", "shots/a.0001.png", "shots/a.0002.png", "-o", "out"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(folder / "out" / "a.0002.rgb-to-yuv.png"));
+}
+
+TEST(Files, TheChartRendersWhenNoInputIsGiven) {
+    TempFolder folder;
+    ToolRun run = runTool(folder, {"-q", "--depth", "32", "--size", "64x32", "-o", "c.raw"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(fs::file_size(folder / "c.raw"), rawByteCount(64, 32, Depth::Bits32));
+    run = runTool(folder, {"-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const FileImage chart = readImageFile(folder / "chart.rgb-to-yuv.png");
+    EXPECT_GE(chart.width, 1024);
+    EXPECT_GE(chart.height, 512);
+}
+
+// ---- Parallelism -----------------------------------------------------------------------------
+
+TEST(Parallel, JobsAndThreadsDoNotChangeTheResult) {
+    TempFolder folder;
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "in" + std::to_string(i) + ".png";
+        writeImageFile(folder / name, folder / name,
+                       fromHost(testFrame(Depth::Bits16, 97, 61 + i), SampleType::UInt16));
+        inputs.push_back(name);
+    }
+    fs::create_directory(folder / "one");
+    fs::create_directory(folder / "two");
+    auto args = [&](const char* out, const char* jobs, const char* threads) {
+        std::vector<std::string> a{"-q",        "--from", "4",  "--jobs", jobs,
+                                   "--threads", threads,  "-o", out};
+        a.insert(a.end(), inputs.begin(), inputs.end());
+        return a;
+    };
+    ASSERT_EQ(runTool(folder, args("one", "1", "1")).exitCode, 0);
+    ASSERT_EQ(runTool(folder, args("two", "2", "5")).exitCode, 0);
+    const auto names = TempFolder::entriesOf(folder / "one");
+    ASSERT_EQ(names.size(), 5u);
+    EXPECT_EQ(TempFolder::entriesOf(folder / "two"), names);
+    for (const std::string& name : names)
+        EXPECT_TRUE(readText(folder / "one" / name) == readText(folder / "two" / name)) << name;
+}
+
+TEST(Parallel, ThreadCountsGiveTheSamePixelsAtEveryDepth) {
+    for (const Depth depth : {Depth::Bits8, Depth::Bits16, Depth::Bits32}) {
+        TempFolder folder;
+        const Image input = testFrame(depth, 33, 47);
+        const Image one = renderRaw(folder, input, 2, {"--threads", "1"});
+        const Image five = renderRaw(folder, input, 2, {"--threads", "5"});
+        EXPECT_TRUE(samePixels(five, one)) << bits(depth);
+    }
+}
+
+// ---- Information -----------------------------------------------------------------------------
+
+TEST(Information, AboutInfoAndHelp) {
+    TempFolder folder;
+    ToolRun run = runTool(folder, {"--about"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("OmbrelColorSpaceConversion, v1.00\n", 0), 0u) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+
+    run = runTool(folder, {"--info"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("12 properties"), std::string::npos) << run.out;
+    for (const char* key : {"kind", "name", "catg", "8664", "ePVR", "eSVR", "eVER", "eINF", "eGLO",
+                            "eGL2", "eMNA", "aeFL"})
+        EXPECT_NE(run.out.find(std::string(" ") + key + " "), std::string::npos) << key;
+    EXPECT_NE(run.out.find("version     0x00080601"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("out_flags   0x02000000"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("out_flags2  0x00001400"), std::string::npos) << run.out;
+
+    run = runTool(folder, {"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("Usage: ombrel-render"), std::string::npos);
+}
+
+TEST(Information, RepeatPrintsTimesAndRate) {
+    TempFolder folder;
+    const ToolRun run = runTool(folder, {"--repeat", "3", "--size", "64x64", "-o", "c.png"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const char* part : {"3 renders", "min ", "median ", "MP/s"})
+        EXPECT_NE(run.out.find(part), std::string::npos) << run.out;
+}
+
+TEST(Information, ContactSheetOfTheChartAndOfAnInput) {
+    TempFolder folder;
+    ToolRun run = runTool(folder, {"--contact-sheet", "sheet.png", "--tile-size", "100"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const FileImage sheet = readImageFile(folder / "sheet.png");
+    EXPECT_EQ(sheet.type, SampleType::UInt8);
+    // Four columns of 100-pixel tiles; the first also holds the notes.
+    EXPECT_GT(sheet.width, 4 * 100);
+    EXPECT_LT(sheet.width, 4 * 100 + 150);
+    for (const char* pair : {"RGB to YUV to RGB", "RGB to HLS to RGB", "RGB to HSB to RGB"})
+        EXPECT_NE(run.out.find(pair), std::string::npos) << run.out;
+
+    writeImageFile(folder / "in.tif", folder / "in.tif",
+                   fromHost(testFrame(Depth::Bits32, 30, 20), SampleType::Float));
+    run = runTool(folder, {"-q", "in.tif", "--contact-sheet", "in-sheet.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(folder / "in-sheet.png"));
+    EXPECT_EQ(run.out, "");
+}
+
+// ---- Failures --------------------------------------------------------------------------------
+
+struct FailureCase {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* message; // part of the one line on stderr
+};
+
+class Failure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(Failure, ExplainsItselfAndWritesNothing) {
+    const FailureCase& c = GetParam();
+    TempFolder folder;
+    writeImageFile(folder / "good.png", folder / "good.png",
+                   fromHost(testFrame(Depth::Bits8, 8, 8), SampleType::UInt8));
+    writeText(folder / "broken.png", "\x89PNG\r\n\x1a\n but then nothing useful");
+    writeText(folder / "short.raw", std::string(10, '\0'));
+    writeRawFile(folder / "frame.raw", testFrame(Depth::Bits16, 4, 4));
+    writeText(folder / "notamodule.so", "not a module");
+    const auto before = folder.entries();
+
+    const ToolRun run = runTool(folder, c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("ombrel-render: ", 0), 0u) << run.err;
+    EXPECT_EQ(folder.entries(), before) << "a file was written or left behind";
+    if (c.exitCode == 1) {
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Failure,
+    ::testing::Values(
+        FailureCase{"MissingInput",
+                    {"missing.png", "-o", "x.png"},
+                    1,
+                    "missing.png: cannot read: no such file"},
+        FailureCase{"BrokenInput", {"broken.png", "-o", "x.png"}, 1, "broken.png: cannot read"},
+        FailureCase{"UnsupportedInput", {"frame.qqq", "-o", "x.png"}, 1, "frame.qqq"},
+        FailureCase{
+            "UnsupportedOutput", {"good.png", "-o", "x.qqq"}, 1, "x.qqq: unsupported format"},
+        FailureCase{"UnwritableOutput", {"good.png", "-o", "nowhere/x.png"}, 1, "does not exist"},
+        FailureCase{"WrongRawSize",
+                    {"--size", "4x4", "--depth", "8", "short.raw", "-o", "x.raw"},
+                    1,
+                    "short.raw: wrong raw size"},
+        FailureCase{"RawWithoutSize", {"--depth", "16", "frame.raw", "-o", "x.raw"}, 2, "--size"},
+        FailureCase{"RawWithoutDepth", {"--size", "4x4", "frame.raw", "-o", "x.raw"}, 2, "--depth"},
+        FailureCase{
+            "MissingModule", {"--module", "gone.so", "good.png", "-o", "x.png"}, 1, "gone.so"},
+        FailureCase{"NotAModule", {"--module", "notamodule.so", "--info"}, 1, "notamodule.so"},
+        FailureCase{"BadMode", {"--from", "RGB to CMYK", "good.png"}, 2, "\"HSB to RGB\""},
+        FailureCase{"BadDepth", {"--depth", "10", "good.png"}, 2, "--depth"},
+        FailureCase{"SeveralInputsOneFile", {"good.png", "good.png", "-o", "x.png"}, 2, "pattern"},
+        FailureCase{"EmptySequence", {"none.%04d.png"}, 1, "no files match"},
+        FailureCase{"UnknownOption", {"--colour", "red"}, 2, "unknown option"},
+        FailureCase{
+            "ContactSheetFolderMissing", {"--contact-sheet", "no/s.png"}, 1, "does not exist"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Failures, OneBadInputDoesNotStopTheOthersUnlessFailFast) {
+    TempFolder folder;
+    writeImageFile(folder / "good.png", folder / "good.png",
+                   fromHost(testFrame(Depth::Bits8, 8, 8), SampleType::UInt8));
+    fs::create_directory(folder / "out");
+    ToolRun run = runTool(folder, {"-q", "missing.png", "good.png", "-o", "out"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("missing.png"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::exists(folder / "out" / "good.rgb-to-yuv.png"));
+
+    fs::remove(folder / "out" / "good.rgb-to-yuv.png");
+    run = runTool(folder, {"-q", "--fail-fast", "missing.png", "good.png", "-o", "out"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(fs::exists(folder / "out" / "good.rgb-to-yuv.png"));
+}
+
+TEST(Failures, AFailedWriteLeavesTheOldOutputInPlace) {
+    TempFolder folder;
+    writeText(folder / "keep.png", "previous result");
+    const ToolRun run = runTool(folder, {"missing.png", "-o", "keep.png"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(readText(folder / "keep.png"), "previous result");
+}
+
+TEST(Failures, NothingIsLeftHeldAfterARun) {
+    TempFolder folder;
+    const ToolRun run =
+        runTool(folder, {"--jobs", "3", "--size", "40x40", "-o", "c.%d.png", "--repeat", "2"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err.find("still held"), std::string::npos) << run.err;
+}

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "FileImage.h"
+#include "Frames.h"
+#include "Options.h"
+#include "TempFolder.h"
+
+using namespace OmbrelRender;
+using OmbrelRenderTest::TempFolder;
+namespace fs = std::filesystem;
+
+TEST(NumberPatterns, ParseAndFormat) {
+    struct Case {
+        const char* pattern;
+        int number;
+        const char* name;
+    };
+    for (const Case& c : {Case{"out.%04d.png", 7, "out.0007.png"}, Case{"%d.raw", 123, "123.raw"},
+                          Case{"f%02d", 12345, "f12345"}, Case{"a%%b%d", 5, "a%b5"}}) {
+        const auto pattern = parseNumberPattern(c.pattern);
+        ASSERT_TRUE(pattern) << c.pattern;
+        EXPECT_EQ(pattern->format(c.number), c.name);
+    }
+    for (const char* notOne :
+         {"plain.png", "100%%.png", "%5d.png", "%s.png", "%d%d.png", "%0d", "%", "%04"})
+        EXPECT_FALSE(parseNumberPattern(notOne)) << notOne;
+}
+
+TEST(Frames, NoInputIsTheChart) {
+    const auto frames = listFrames({});
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].input.empty());
+}
+
+TEST(Frames, ASequenceStandsForItsExistingFilesInNumberOrder) {
+    TempFolder folder;
+    for (const char* name : {"s.0010.png", "s.0002.png", "s.12.png", "s.0003.tif", "t.0001.png"})
+        OmbrelRenderTest::writeText(folder / name, "");
+    const auto frames = listFrames({(folder / "s.%04d.png").string(), "plain.png"});
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].input, folder / "s.0002.png");
+    EXPECT_EQ(frames[0].number, 2);
+    EXPECT_EQ(frames[1].number, 10);
+    EXPECT_EQ(frames[2].input, fs::path("plain.png"));
+    EXPECT_EQ(frames[2].number, 3);
+
+    EXPECT_THROW(listFrames({(folder / "none.%d.png").string()}), ToolError);
+}
+
+TEST(Frames, AnExistingFileWhoseNameLooksLikeAPatternIsJustAFile) {
+    TempFolder folder;
+    OmbrelRenderTest::writeText(folder / "odd%d.png", "");
+    const auto frames = listFrames({(folder / "odd%d.png").string()});
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].input, folder / "odd%d.png");
+}
+
+TEST(Frames, OutputsByDefaultPatternFolderOrFile) {
+    TempFolder folder;
+    auto frames = listFrames({(folder / "in.png").string(), (folder / "b.raw").string()});
+    assignOutputs(frames, std::nullopt, 3, std::nullopt);
+    EXPECT_EQ(frames[0].output, folder / "in.rgb-to-hls.png");
+    EXPECT_EQ(frames[1].output, folder / "b.rgb-to-hls.raw");
+
+    assignOutputs(frames, (folder / "o.%03d.exr").string(), 1, std::nullopt);
+    EXPECT_EQ(frames[0].output, folder / "o.001.exr");
+    EXPECT_EQ(frames[1].output, folder / "o.002.exr");
+
+    assignOutputs(frames, folder.path().string(), 6, std::nullopt);
+    EXPECT_EQ(frames[1].output, folder / "b.hsb-to-rgb.raw");
+    assignOutputs(frames, (folder / "new").string() + "/", 6, std::nullopt);
+    EXPECT_EQ(frames[0].output, folder / "new" / "in.hsb-to-rgb.png");
+
+    EXPECT_THROW(assignOutputs(frames, (folder / "one.png").string(), 1, std::nullopt), UsageError);
+
+    auto single = listFrames({"x.tif"});
+    assignOutputs(single, "y.exr", 1, std::nullopt);
+    EXPECT_EQ(single[0].output, fs::path("y.exr"));
+}
+
+TEST(Frames, TheChartIsNamedAfterItselfAndItsDepth) {
+    auto chart = listFrames({});
+    assignOutputs(chart, std::nullopt, 2, std::nullopt);
+    EXPECT_EQ(chart[0].output, fs::path("chart.yuv-to-rgb.png"));
+    assignOutputs(chart, std::nullopt, 2, OmbrelHost::Depth::Bits32);
+    EXPECT_EQ(chart[0].output, fs::path("chart.yuv-to-rgb.exr"));
+}
+
+TEST(Frames, TwoFramesNeverWriteOneFile) {
+    TempFolder folder;
+    fs::create_directory(folder / "a");
+    fs::create_directory(folder / "b");
+    auto frames =
+        listFrames({(folder / "a" / "x.png").string(), (folder / "b" / "x.png").string()});
+    EXPECT_THROW(assignOutputs(frames, (folder.path() / "out").string() + "/", 1, std::nullopt),
+                 UsageError);
+    auto same = listFrames({"x.png", "./x.png"});
+    EXPECT_THROW(assignOutputs(same, std::nullopt, 1, std::nullopt), UsageError);
+}

@@ -1,0 +1,89 @@
+// The program in-process, with the simulated host told to fail, for the failures no input file
+// can provoke: the plug-in's own errors and messages.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Host/OmbrelHost.h"
+#include "Program.h"
+#include "TempFolder.h"
+
+using namespace OmbrelRenderTest;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ProgramRun {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun run(const std::vector<std::string>& args,
+               const std::function<void(OmbrelHost::Host&)>& prepare = {}) {
+    std::ostringstream out, err;
+    const int code = OmbrelRender::runProgram(args, out, err, OMBREL_MODULE_PATH, false, prepare);
+    return {code, out.str(), err.str()};
+}
+
+} // namespace
+
+TEST(Program, RendersTheChartInProcess) {
+    TempFolder folder;
+    const ProgramRun r = run({"--size", "32x16", "-o", (folder / "c.raw").string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(folder / "c.raw"));
+}
+
+TEST(Program, ARenderErrorIsNamedWithItsNumberAndTheTargetIsKept) {
+    struct Case {
+        const char* callback;
+        PF_Err err;
+    };
+    for (const Case c : {Case{"checkout_layer", PF_Err_OUT_OF_MEMORY},
+                         Case{"checkout_output", PF_Err_BAD_CALLBACK_PARAM},
+                         Case{"iterate_generic", PF_Err_INTERNAL_STRUCT_DAMAGED}}) {
+        TempFolder folder;
+        writeText(folder / "old.png", "previous");
+        const ProgramRun r = run(
+            {"--size", "32x16", "-o", (folder / "old.png").string()},
+            [&](OmbrelHost::Host& host) { host.faults().failingCallbacks[c.callback] = c.err; });
+        EXPECT_EQ(r.exitCode, 1) << c.callback;
+        EXPECT_NE(r.err.find("test chart: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(OmbrelHost::errorName(c.err)), std::string::npos)
+            << c.callback << ": " << r.err;
+        EXPECT_EQ(readText(folder / "old.png"), "previous");
+        EXPECT_EQ(folder.entries(), std::vector<std::string>{"old.png"});
+    }
+}
+
+TEST(Program, ThePluginsMessageIsShownWithItsError) {
+    TempFolder folder;
+    const ProgramRun r =
+        run({"--size", "32x16", "-o", (folder / "x.png").string()}, [](OmbrelHost::Host& host) {
+            host.faults().refusedSuites = {{"PF World Suite", 1}, {"PF World Suite", 2}};
+        });
+    EXPECT_EQ(r.exitCode, 1);
+    const std::string name = OmbrelHost::errorName(PF_Err_BAD_CALLBACK_PARAM);
+    const auto at = r.err.find(name + ": ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_GT(r.err.size(), at + name.size() + 3) << "empty message: " << r.err;
+    EXPECT_TRUE(folder.entries().empty());
+}
+
+TEST(Program, AFailedGlobalSetupIsReportedAndNothingRenders) {
+    TempFolder folder;
+    const ProgramRun r = run({"--size", "32x16", "-o", (folder / "x.png").string()},
+                             [](OmbrelHost::Host& host) { host.faults().nullNewHandle = true; });
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("global setup"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(OmbrelHost::errorName(PF_Err_INTERNAL_STRUCT_DAMAGED)), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(folder.entries().empty());
+}
+
+TEST(Program, UsageErrorsComeBeforeTheModuleIsLoaded) {
+    const ProgramRun r = run({"--jobs", "0"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
+}
