@@ -7,10 +7,10 @@ source scripts/ensure-deps.sh
 ombrel_ensure_deps
 
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build >/dev/null
+cmake --build build --target ombrel-render >/dev/null
 
 if [ $# -gt 0 ]; then
     exec build/ombrel-render "$@"
 fi
-build/ombrel-render --info
-build/ombrel-render --about
+mkdir -p out
+exec build/ombrel-render --contact-sheet out/contact-sheet.png
