@@ -2,42 +2,9 @@
 // out of memory: a release that fails for want of memory would leave the effect holding it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
+#include "FailingAllocator.h"
 #include "Host/CommandRecords.h"
 #include "Host/OmbrelHost.h"
-
-namespace {
-thread_local bool failAllocations = false;
-
-void* allocate(std::size_t n) {
-    if (failAllocations)
-        throw std::bad_alloc();
-    if (void* p = std::malloc(n != 0 ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t n) {
-    return allocate(n);
-}
-void* operator new[](std::size_t n) {
-    return allocate(n);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -68,7 +35,7 @@ TEST(OutOfMemory, GivingBackAndIteratingNeedNoMemory) {
         ++*static_cast<std::atomic<int>*>(refcon);
         return 0;
     };
-    failAllocations = true;
+    OmbrelTest::allocationFailures.armed = true;
     // Acquiring a suite the host has, and everything that gives back, succeeds.
     const bool acquired = acquire<AEGP_IterateSuite1>(in, kAEGPIterateSuite, 1) != nullptr;
     const SPErr released = in->pica_basicP->ReleaseSuite(kAEGPIterateSuite, 1);
@@ -83,7 +50,7 @@ TEST(OutOfMemory, GivingBackAndIteratingNeedNoMemory) {
     in->pica_basicP->ReleaseSuite(kPFIterate8Suite, 1);
     // Making something new may fail, as an error and not an exception.
     const PF_Handle made = handles->host_new_handle(4);
-    failAllocations = false;
+    OmbrelTest::allocationFailures.armed = false;
 
     EXPECT_TRUE(acquired);
     EXPECT_EQ(released, kSPNoError);

@@ -411,6 +411,10 @@ struct FailureCase {
     const char* message; // part of the one line on stderr
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Failure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(Failure, ExplainsItselfAndWritesNothing) {
