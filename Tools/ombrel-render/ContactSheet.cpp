@@ -68,26 +68,7 @@ std::array<double, 4> hostPixel(const Image& image, int x, int y) {
     return {p.red, p.green, p.blue, p.alpha};
 }
 
-// Colour channels as the plug-in reads them, in host units.
-std::array<double, 3> asRead(const Image& image, int x, int y) {
-    switch (image.depth) {
-    case Depth::Bits8: {
-        const PF_Pixel& p = image.row<PF_Pixel>(y)[x];
-        return {double(p.red), double(p.green), double(p.blue)};
-    }
-    case Depth::Bits16: {
-        const PF_Pixel16& p = image.row<PF_Pixel16>(y)[x];
-        return {double(std::min<unsigned>(p.red, 32768)),
-                double(std::min<unsigned>(p.green, 32768)),
-                double(std::min<unsigned>(p.blue, 32768))};
-    }
-    case Depth::Bits32:
-        break;
-    }
-    const PF_PixelFloat& p = image.row<PF_PixelFloat>(y)[x];
-    return {clampUnit(p.red), clampUnit(p.green), clampUnit(p.blue)};
-}
-
+// Colour channels as stored, in host units.
 std::array<double, 3> asWritten(const Image& image, int x, int y) {
     switch (image.depth) {
     case Depth::Bits8: {
@@ -103,6 +84,15 @@ std::array<double, 3> asWritten(const Image& image, int x, int y) {
     }
     const PF_PixelFloat& p = image.row<PF_PixelFloat>(y)[x];
     return {p.red, p.green, p.blue};
+}
+
+// Colour channels as the plug-in reads them: float input is clamped to 0..1 first.
+std::array<double, 3> asRead(const Image& image, int x, int y) {
+    std::array<double, 3> c = asWritten(image, x, y);
+    if (image.depth == Depth::Bits32)
+        for (double& v : c)
+            v = clampUnit(v);
+    return c;
 }
 
 } // namespace
