@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "Font.h"
+#include "HostUnits.h"
 
 namespace OmbrelRender {
 
@@ -50,24 +51,6 @@ std::vector<Span> spans(int from, int to) {
     return result;
 }
 
-// Source channel values of one pixel, 0..1 or clamped, by depth.
-std::array<double, 4> hostPixel(const Image& image, int x, int y) {
-    switch (image.depth) {
-    case Depth::Bits8: {
-        const PF_Pixel& p = image.row<PF_Pixel>(y)[x];
-        return {p.red / 255.0, p.green / 255.0, p.blue / 255.0, p.alpha / 255.0};
-    }
-    case Depth::Bits16: {
-        const PF_Pixel16& p = image.row<PF_Pixel16>(y)[x];
-        return {p.red / 32768.0, p.green / 32768.0, p.blue / 32768.0, p.alpha / 32768.0};
-    }
-    case Depth::Bits32:
-        break;
-    }
-    const PF_PixelFloat& p = image.row<PF_PixelFloat>(y)[x];
-    return {p.red, p.green, p.blue, p.alpha};
-}
-
 // Colour channels as stored, in host units.
 std::array<double, 3> asWritten(const Image& image, int x, int y) {
     switch (image.depth) {
@@ -104,7 +87,7 @@ DisplayImage toDisplay(const Image& image) {
     float* o = out.rgba.data();
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x)
-            for (double v : hostPixel(image, x, y))
+            for (double v : unitPixel(image, x, y))
                 *o++ = clampUnit(static_cast<float>(v));
     return out;
 }

@@ -232,4 +232,21 @@ const char* sampleTypeName(SampleType type) {
     return "?";
 }
 
+std::array<double, 4> unitPixel(const Image& image, int x, int y) {
+    switch (image.depth) {
+    case Depth::Bits8: {
+        const PF_Pixel& p = image.row<PF_Pixel>(y)[x];
+        return {p.red / 255.0, p.green / 255.0, p.blue / 255.0, p.alpha / 255.0};
+    }
+    case Depth::Bits16: {
+        const PF_Pixel16& p = image.row<PF_Pixel16>(y)[x];
+        return {p.red / 32768.0, p.green / 32768.0, p.blue / 32768.0, p.alpha / 32768.0};
+    }
+    case Depth::Bits32:
+        break;
+    }
+    const PF_PixelFloat& p = image.row<PF_PixelFloat>(y)[x];
+    return {p.red, p.green, p.blue, p.alpha};
+}
+
 } // namespace OmbrelRender

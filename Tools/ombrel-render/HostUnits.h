@@ -6,6 +6,7 @@
 // scaling, rounding to nearest and clamping to the target range.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "FileImage.h"
@@ -33,6 +34,10 @@ const char* sampleTypeName(SampleType type);
 
 // A float with 1.0 full intensity scaled to 0..max, rounded to nearest and clamped; NaN gives 0.
 unsigned quantiseUnit(float value, unsigned max);
+
+// Pixel (x, y) as red, green, blue, alpha with 1.0 full intensity (8 bits over 255, 16 bits over
+// 32768, floats as stored).
+std::array<double, 4> unitPixel(const Image& image, int x, int y);
 
 // Single channels, exposed for the tests.
 unsigned fileToHost16(unsigned fileValue);

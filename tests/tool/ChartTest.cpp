@@ -4,30 +4,13 @@
 #include <cmath>
 
 #include "Chart.h"
+#include "HostUnits.h"
 
 using namespace OmbrelRender;
 using OmbrelHost::Depth;
 using OmbrelHost::Image;
 
 namespace {
-
-// A chart pixel in 0..1 units (floats as stored).
-std::array<double, 4> unit(const Image& image, int x, int y) {
-    switch (image.depth) {
-    case Depth::Bits8: {
-        const auto& p = image.row<PF_Pixel>(y)[x];
-        return {p.red / 255.0, p.green / 255.0, p.blue / 255.0, p.alpha / 255.0};
-    }
-    case Depth::Bits16: {
-        const auto& p = image.row<PF_Pixel16>(y)[x];
-        return {p.red / 32768.0, p.green / 32768.0, p.blue / 32768.0, p.alpha / 32768.0};
-    }
-    case Depth::Bits32:
-        break;
-    }
-    const auto& p = image.row<PF_PixelFloat>(y)[x];
-    return {p.red, p.green, p.blue, p.alpha};
-}
 
 int firstRowOf(ChartBand band, int height) {
     for (int y = 0; y < height; ++y)
@@ -67,15 +50,15 @@ TEST(Chart, SweepsHueAcrossAndLightnessDown) {
     const int bottom = firstRowOf(ChartBand::Saturation, kChartHeight) - 1;
     const int middle = (top + bottom) / 2;
     for (int x = 0; x < kChartWidth; x += 37) {
-        const auto p = unit(chart, x, middle);
+        const auto p = unitPixel(chart, x, middle);
         EXPECT_NEAR(hueOf(p[0], p[1], p[2]), 360.0 * x / kChartWidth, 1.0) << x;
         // White at the top, black at the bottom.
-        EXPECT_EQ(unit(chart, x, top), (std::array<double, 4>{1, 1, 1, 1}));
-        EXPECT_EQ(unit(chart, x, bottom), (std::array<double, 4>{0, 0, 0, 1}));
+        EXPECT_EQ(unitPixel(chart, x, top), (std::array<double, 4>{1, 1, 1, 1}));
+        EXPECT_EQ(unitPixel(chart, x, bottom), (std::array<double, 4>{0, 0, 0, 1}));
     }
     // Saturation runs down to grey.
     const int satBottom = firstRowOf(ChartBand::Greys, kChartHeight) - 1;
-    const auto grey = unit(chart, 300, satBottom);
+    const auto grey = unitPixel(chart, 300, satBottom);
     EXPECT_NEAR(grey[0], 0.5, 1e-6);
     EXPECT_EQ(grey[0], grey[1]);
     EXPECT_EQ(grey[1], grey[2]);
@@ -118,9 +101,9 @@ TEST(Chart, ShowsTheSameColoursAtEveryDepthAndLeavesRangeOnlyAtThirtyTwoBits) {
     bool below = false, above = false;
     for (int y = 0; y < kChartHeight; y += 3)
         for (int x = 0; x < kChartWidth; x += 5) {
-            const auto f = unit(floats, x, y);
-            const auto a = unit(eight, x, y);
-            const auto b = unit(sixteen, x, y);
+            const auto f = unitPixel(floats, x, y);
+            const auto a = unitPixel(eight, x, y);
+            const auto b = unitPixel(sixteen, x, y);
             for (int c = 0; c < 4; ++c) {
                 below |= f[c] < 0;
                 above |= f[c] > 1;
