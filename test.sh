@@ -1,15 +1,41 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors, checks formatting and
-# runs every test.
+# runs every test, as CI does.
+#
+#   ./test.sh           everything
+#   ./test.sh --quick   only the in-process unit tests and the simulated-host tests (labels
+#                       `unit` and `host`), for the edit-build-test loop
 set -euo pipefail
 cd "$(dirname "$0")"
-source scripts/ensure-deps.sh
-ombrel_ensure_deps
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBREL_WERROR=ON
+quick=0
+for arg in "$@"; do
+    case "$arg" in
+    --quick) quick=1 ;;
+    -h | --help)
+        sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+        exit 0
+        ;;
+    *)
+        echo "test.sh: unknown argument '$arg' (try --help)" >&2
+        exit 2
+        ;;
+    esac
+done
+
+source scripts/ensure-deps.sh
+ombrel_ensure_deps test
+
+jobs="$(nproc)"
+cmake --preset release -DOMBREL_WERROR=ON -DOMBREL_BUILD_TESTS=ON -DOMBREL_BUILD_BENCH=ON >/dev/null
 cmake --build build
+
+if [ "$quick" -eq 1 ]; then
+    ctest --test-dir build --output-on-failure -j "$jobs" -L '^(unit|host)$'
+    exit 0
+fi
 
 echo "Checking formatting"
 git ls-files -z -- '*.h' '*.cpp' 2>/dev/null | xargs -0 -r clang-format --dry-run --Werror
 
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+ctest --test-dir build --output-on-failure -j "$jobs"

@@ -1,11 +1,29 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, the Debian packages the build and the tests need and the machine lacks.
-# Sourced by run.sh and test.sh; uses sudo when not run as root.
+# Installs, with apt-get, the Debian packages the machine lacks. Sourced by run.sh and test.sh;
+# uses sudo when not run as root.
+#
+#   ombrel_ensure_deps tool   what building and running ombrel-render needs
+#   ombrel_ensure_deps test   that, plus the tests', benchmarks' and checks' packages
+# Extra package names may follow the group.
+
+# Building the module and ombrel-render.
+OMBREL_DEPS_TOOL=(cmake ninja-build g++ pkg-config libopenimageio-dev)
+# Tests, benchmarks, formatting check (OpenCV is for the benchmark only).
+OMBREL_DEPS_TEST=(libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev openimageio-tools
+    clang-format)
+
 ombrel_ensure_deps() {
-    local wanted=(cmake ninja-build g++ pkg-config
-        libopenimageio-dev openimageio-tools
-        libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev
-        clang-format)
+    local group="${1:-test}"
+    shift || true
+    local wanted=("${OMBREL_DEPS_TOOL[@]}")
+    case "$group" in
+    tool) ;;
+    test) wanted+=("${OMBREL_DEPS_TEST[@]}") ;;
+    *)
+        echo "ombrel_ensure_deps: unknown group '$group'" >&2
+        return 2
+        ;;
+    esac
     wanted+=("$@")
     local missing=()
     local p
