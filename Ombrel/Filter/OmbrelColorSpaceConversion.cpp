@@ -35,12 +35,18 @@ struct Depth16 {
 struct Depth32 {
     using Pixel = PF_PixelFloat;
     static constexpr bool kQuantized = false;
-    // Inputs are limited to 0..1 before converting; results are not.
+    // Colour inputs are limited to 0..1 before converting (+inf reads as 1, -inf and NaN as
+    // 0, so no result is ever NaN); alpha and the results are not limited.
     static ColorFloat<float> load(const Pixel& p) {
         ColorFloat<float> c(p);
         c.clamp(1.0f);
+        c.red = zeroIfNaN(c.red);
+        c.green = zeroIfNaN(c.green);
+        c.blue = zeroIfNaN(c.blue);
         return c;
     }
+    // NaN fails both comparisons of clamp, so it is caught after it.
+    static float zeroIfNaN(float v) { return v == v ? v : 0.0f; }
 };
 
 // v clamped to 0..M and truncated; negative values and NaN store 0.

@@ -99,6 +99,29 @@ TEST(ConversionFilter32, InputIsClampedOutputIsNot) {
     EXPECT_TRUE(std::isnan(convertOne(P{NAN, 0.5f, 0.5f, 0.5f}, Type::HLS_TO_RGB).alpha));
 }
 
+// A NaN colour channel reads as 0 (and infinities as the nearer bound), so no 32-bit result is
+// ever NaN; every other channel converts as before.
+TEST(ConversionFilter32, NaNAndInfiniteInputsReadAsTheirBounds) {
+    using P = PF_PixelFloat;
+    const float inf = INFINITY;
+    const std::array<std::pair<P, P>, 5> cases{{
+        {P{0.5f, NAN, 0.25f, 0.75f}, P{0.5f, 0.0f, 0.25f, 0.75f}},
+        {P{0.5f, 0.3f, NAN, 0.75f}, P{0.5f, 0.3f, 0.0f, 0.75f}},
+        {P{0.5f, 0.3f, 0.25f, NAN}, P{0.5f, 0.3f, 0.25f, 0.0f}},
+        {P{0.5f, NAN, NAN, NAN}, P{0.5f, 0.0f, 0.0f, 0.0f}},
+        {P{0.5f, inf, -inf, NAN}, P{0.5f, 1.0f, 0.0f, 0.0f}},
+    }};
+    for (const Type type : {Type::RGB_TO_YUV, Type::YUV_TO_RGB, Type::RGB_TO_HLS, Type::HLS_TO_RGB,
+                            Type::RGB_TO_HSB, Type::HSB_TO_RGB})
+        for (const auto& [input, same] : cases) {
+            const P got = convertOne(input, type);
+            const P want = convertOne(same, type);
+            EXPECT_FALSE(std::isnan(got.red) || std::isnan(got.green) || std::isnan(got.blue))
+                << "type " << type;
+            EXPECT_TRUE(samePixel(got, want)) << "type " << type;
+        }
+}
+
 // ---- Behaviour common to the three depths ----------------------------------------------------
 
 template <class P>
