@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "Host/HostState.h"
+#include "Host/Text.h"
 
 namespace OmbrelHost {
 
@@ -265,15 +266,10 @@ CommandResult Effect::globalSetup() {
         return flags & ~static_cast<std::uint32_t>(preset);
     };
     const Faults& faults = impl_->host.faults;
-    auto hex = [](std::uint32_t v) {
-        char text[16];
-        std::snprintf(text, sizeof text, "0x%08X", v);
-        return std::string(text);
-    };
     auto refuse = [&](const char* what, std::uint32_t reported, const char* key,
                       std::uint32_t piplValue) {
         throw HostError(impl_->describeModule() + ": global setup reports " + what + " " +
-                        hex(reported) + " but the PiPL's " + key + " says " + hex(piplValue));
+                        hex32(reported) + " but the PiPL's " + key + " says " + hex32(piplValue));
     };
     if (result.out.my_version != pipl.version)
         refuse("version", result.out.my_version, "eVER", pipl.version);

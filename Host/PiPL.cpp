@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "Host/OmbrelHost.h"
+#include "Host/Text.h"
 
 namespace OmbrelHost {
 
@@ -22,12 +23,6 @@ std::uint32_t readU32(const std::uint8_t* p) {
 
 std::uint16_t readU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::string hex32(std::uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
 }
 
 // "8BIM" for 0x3842494D; codes with unprintable characters are shown in hex.

@@ -102,18 +102,18 @@ Image makeChart(int width, int height, Depth depth) {
             switch (depth) {
             case Depth::Bits8: {
                 PF_Pixel& p = image.row<PF_Pixel>(y)[x];
-                p.red = static_cast<A_u_char>(quantiseUnit(c[0], 255));
-                p.green = static_cast<A_u_char>(quantiseUnit(c[1], 255));
-                p.blue = static_cast<A_u_char>(quantiseUnit(c[2], 255));
-                p.alpha = static_cast<A_u_char>(quantiseUnit(c[3], 255));
+                p.red = static_cast<A_u_char>(quantiseNearest(c[0], 255));
+                p.green = static_cast<A_u_char>(quantiseNearest(c[1], 255));
+                p.blue = static_cast<A_u_char>(quantiseNearest(c[2], 255));
+                p.alpha = static_cast<A_u_char>(quantiseNearest(c[3], 255));
                 break;
             }
             case Depth::Bits16: {
                 PF_Pixel16& p = image.row<PF_Pixel16>(y)[x];
-                p.red = static_cast<A_u_short>(quantiseUnit(c[0], 32768));
-                p.green = static_cast<A_u_short>(quantiseUnit(c[1], 32768));
-                p.blue = static_cast<A_u_short>(quantiseUnit(c[2], 32768));
-                p.alpha = static_cast<A_u_short>(quantiseUnit(c[3], 32768));
+                p.red = static_cast<A_u_short>(quantiseNearest(c[0], 32768));
+                p.green = static_cast<A_u_short>(quantiseNearest(c[1], 32768));
+                p.blue = static_cast<A_u_short>(quantiseNearest(c[2], 32768));
+                p.alpha = static_cast<A_u_short>(quantiseNearest(c[3], 32768));
                 break;
             }
             case Depth::Bits32: {

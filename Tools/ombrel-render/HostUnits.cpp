@@ -1,10 +1,11 @@
 #include "HostUnits.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
+
+#include "Host/Text.h"
 
 namespace OmbrelRender {
 
@@ -43,7 +44,7 @@ unsigned fileToHostInt(float v, SampleType type, Depth depth) {
     case SampleType::Float:
         break;
     }
-    return quantiseUnit(v, to8 ? 255u : 32768u);
+    return quantiseNearest(v, to8 ? 255u : 32768u);
 }
 
 float hostToFile(unsigned h, Depth depth, SampleType type) {
@@ -77,9 +78,9 @@ float hostToFile(unsigned h, Depth depth, SampleType type) {
 float hostFloatToFile(float f, SampleType type) {
     switch (type) {
     case SampleType::UInt8:
-        return static_cast<float>(quantiseUnit(f, 255));
+        return static_cast<float>(quantiseNearest(f, 255));
     case SampleType::UInt16:
-        return static_cast<float>(quantiseUnit(f, 65535));
+        return static_cast<float>(quantiseNearest(f, 65535));
     case SampleType::Half:
     case SampleType::Float:
         break;
@@ -134,7 +135,7 @@ void fillFile(const Image& image, FileImage& file) {
 
 } // namespace
 
-unsigned quantiseUnit(float f, unsigned max) {
+unsigned quantiseNearest(float f, unsigned max) {
     if (!(f > 0.0f))
         return 0;
     if (f >= 1.0f)
@@ -196,9 +197,7 @@ FileImage fromHost(const Image& image, SampleType type) {
 }
 
 SampleType storedType(const std::string& extension, Depth depth) {
-    std::string ext;
-    for (char c : extension)
-        ext += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = OmbrelHost::asciiLower(extension);
     if (ext == ".png")
         return depth == Depth::Bits8 ? SampleType::UInt8 : SampleType::UInt16;
     if (ext == ".exr")

@@ -32,8 +32,10 @@ SampleType storedType(const std::string& extension, Depth depth);
 int depthBits(Depth depth);
 const char* sampleTypeName(SampleType type);
 
-// A float with 1.0 full intensity scaled to 0..max, rounded to nearest and clamped; NaN gives 0.
-unsigned quantiseUnit(float value, unsigned max);
+// A float with 1.0 full intensity scaled to 0..max and rounded to the nearest integer, halves
+// up (the product is exact in double, so this is the rounding of the exact value); clamped to
+// 0..max, NaN gives 0. How file and chart values become host units.
+unsigned quantiseNearest(float value, unsigned max);
 
 // Pixel (x, y) as red, green, blue, alpha with 1.0 full intensity (8 bits over 255, 16 bits over
 // 32768, floats as stored).

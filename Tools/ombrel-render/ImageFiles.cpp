@@ -3,13 +3,13 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "Console.h"
+#include "Host/Text.h"
 
 namespace OmbrelRender {
 
@@ -22,16 +22,7 @@ std::string formatOf(const fs::path& path) {
     std::string ext = path.extension().string();
     if (ext.size() < 2)
         return {};
-    ext.erase(0, 1);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+    return OmbrelHost::asciiLower(std::string_view(ext).substr(1));
 }
 
 std::string oneLine(std::string message) {
@@ -111,7 +102,7 @@ void checkChannels(const OIIO::ImageSpec& header) {
     static const char* const rgba[] = {"r", "g", "b", "a"};
     bool ok = header.channelnames.size() >= 4;
     for (int c = 0; ok && c < 4; ++c)
-        ok = lower(header.channelnames[static_cast<std::size_t>(c)]) == rgba[c];
+        ok = OmbrelHost::asciiLower(header.channelnames[static_cast<std::size_t>(c)]) == rgba[c];
     if (!ok) {
         std::string names;
         for (const std::string& name : header.channelnames)

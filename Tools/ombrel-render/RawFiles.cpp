@@ -1,7 +1,6 @@
 #include "RawFiles.h"
 
 #include <bit>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -10,6 +9,7 @@
 
 #include "AtomicFile.h"
 #include "FileImage.h"
+#include "Host/Text.h"
 
 namespace OmbrelRender {
 
@@ -130,10 +130,7 @@ void writeRawFile(const fs::path& path, const Image& image) {
 }
 
 bool isRawPath(const fs::path& path) {
-    std::string ext = path.extension().string();
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".raw";
+    return OmbrelHost::asciiLower(path.extension().string()) == ".raw";
 }
 
 } // namespace OmbrelRender

@@ -48,12 +48,13 @@ Image testFrame(Depth depth, int w = 16, int h = 12) {
                 std::copy(std::begin(fixed[i]), std::end(fixed[i]), v);
             if (depth == Depth::Bits8) {
                 image.row<PF_Pixel>(y)[x] = {
-                    A_u_char(quantiseUnit(v[0], 255)), A_u_char(quantiseUnit(v[1], 255)),
-                    A_u_char(quantiseUnit(v[2], 255)), A_u_char(quantiseUnit(v[3], 255))};
+                    A_u_char(quantiseNearest(v[0], 255)), A_u_char(quantiseNearest(v[1], 255)),
+                    A_u_char(quantiseNearest(v[2], 255)), A_u_char(quantiseNearest(v[3], 255))};
             } else if (depth == Depth::Bits16) {
-                image.row<PF_Pixel16>(y)[x] = {
-                    A_u_short(quantiseUnit(v[0], 32768)), A_u_short(quantiseUnit(v[1], 32768)),
-                    A_u_short(quantiseUnit(v[2], 32768)), A_u_short(quantiseUnit(v[3], 32768))};
+                image.row<PF_Pixel16>(y)[x] = {A_u_short(quantiseNearest(v[0], 32768)),
+                                               A_u_short(quantiseNearest(v[1], 32768)),
+                                               A_u_short(quantiseNearest(v[2], 32768)),
+                                               A_u_short(quantiseNearest(v[3], 32768))};
             } else {
                 if (i >= 10 && i % 7 == 0) { // outside 0..1, clamped by the plug-in on input
                     v[1] = v[1] * 3.0f - 1.0f;
@@ -157,7 +158,7 @@ TEST_P(Conversion, MatchesTheDocumentedEncodingBitForBit) {
 INSTANTIATE_TEST_SUITE_P(AllModesAndDepths, Conversion,
                          ::testing::Combine(::testing::Values(Depth::Bits8, Depth::Bits16,
                                                               Depth::Bits32),
-                                            ::testing::Range(1, 7)),
+                                            ::testing::Range(1, kModeCount + 1)),
                          [](const auto& info) {
                              return modeSlug(std::get<1>(info.param)).replace(3, 4, "To") + "At" +
                                     bits(std::get<0>(info.param));

@@ -1,0 +1,17 @@
+// Small text helpers shared by the simulated host and the tools built on it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace OmbrelHost {
+
+// "0x00080601": eight upper-case hex digits, as flags and versions are shown in messages.
+std::string hex32(std::uint32_t value);
+
+// Upper-case ASCII letters lowered; every other byte (digits, punctuation, UTF-8) kept as it
+// is. Independent of the C locale, for comparing file extensions and option values.
+std::string asciiLower(std::string_view text);
+
+} // namespace OmbrelHost
