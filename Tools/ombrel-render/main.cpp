@@ -15,6 +15,7 @@
 #endif
 
 #include "Program.h"
+#include "Reporter.h"
 
 namespace {
 
@@ -51,9 +52,9 @@ int main(int argc, char** argv) {
             executableFolder(argc > 0 ? argv[0] : "ombrel-render") / OMBREL_MODULE_FILE_NAME;
         return OmbrelRender::runProgram(args, std::cout, std::cerr, module, stderrIsTerminal());
     } catch (const std::exception& e) {
-        std::cerr << "ombrel-render: " << e.what() << '\n';
+        OmbrelRender::Reporter(std::cout, std::cerr).error(e.what());
     } catch (...) {
-        std::cerr << "ombrel-render: unexpected failure\n";
+        OmbrelRender::Reporter(std::cout, std::cerr).error("unexpected failure");
     }
     return 1;
 }

@@ -18,27 +18,6 @@ std::string usageErrorOf(const std::vector<std::string>& args) {
 
 } // namespace
 
-TEST(Modes, AcceptNumbersAndEntriesInAnyCase) {
-    const std::pair<const char*, int> good[] = {{"1", 1},          {"6", 6},
-                                                {"RGB to YUV", 1}, {"yuv to rgb", 2},
-                                                {"RGB TO HLS", 3}, {" HLS to RGB ", 4},
-                                                {"rgb-to-hsb", 5}, {"hsb to rgb", 6}};
-    for (const auto& [text, mode] : good)
-        EXPECT_EQ(parseMode(text), mode) << text;
-    for (const char* bad : {"0", "7", "", "RGB", "RGB to XYZ", "RGB  to YUV", "1.0", "12"})
-        EXPECT_EQ(parseMode(bad), std::nullopt) << bad;
-}
-
-TEST(Modes, NamesSlugsAndInverses) {
-    EXPECT_EQ(modeName(5), "RGB to HSB");
-    EXPECT_EQ(modeSlug(4), "hls-to-rgb");
-    EXPECT_EQ(inverseMode(3), 4);
-    EXPECT_TRUE(isForward(5));
-    EXPECT_FALSE(isForward(6));
-    for (int mode = 1; mode <= kModeCount; ++mode)
-        EXPECT_EQ(parseMode(modeSlug(mode)), mode);
-}
-
 TEST(CommandLine, Defaults) {
     const Options o = parseCommandLine({});
     EXPECT_EQ(o.from, 1);
@@ -102,8 +81,8 @@ TEST(CommandLine, MistakesNameTheOptionAndTheProblem) {
     }
     // The six entries are listed for a wrong conversion.
     const std::string listed = usageErrorOf({"--from", "sepia"});
-    for (int mode = 1; mode <= kModeCount; ++mode)
-        EXPECT_NE(listed.find(std::string(modeName(mode))), std::string::npos) << listed;
+    for (const Mode& c : kModes)
+        EXPECT_NE(listed.find(std::string(c.name)), std::string::npos) << listed;
 }
 
 TEST(CommandLine, SizesParse) {

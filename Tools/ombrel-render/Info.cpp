@@ -1,0 +1,71 @@
+#include "Info.h"
+
+#include <sstream>
+
+#include "Host/Text.h"
+
+namespace OmbrelRender {
+
+using OmbrelHost::hex32;
+
+std::string flagNames(std::uint32_t flags,
+                      std::initializer_list<std::pair<std::uint32_t, const char*>> known) {
+    std::string names;
+    for (const auto& [bit, name] : known)
+        if (flags & bit) {
+            names += (names.empty() ? "" : ", ") + std::string(name);
+            flags &= ~bit;
+        }
+    if (flags)
+        names += (names.empty() ? "" : ", ") + hex32(flags);
+    return names.empty() ? "none" : names;
+}
+
+std::string versionText(std::uint32_t v) {
+    // Build in bits 0-8, stage 9-10, fix level 11-14, minor 15-18, major 19-21.
+    static const char* const stages[] = {"develop", "alpha", "beta", "release"};
+    return std::to_string((v >> 19) & 0x7) + "." + std::to_string((v >> 15) & 0xF) + "." +
+           std::to_string((v >> 11) & 0xF) + ", " + stages[(v >> 9) & 0x3] + ", build " +
+           std::to_string(v & 0x1FF);
+}
+
+std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL& pipl,
+                     const PF_OutData& setup) {
+    std::ostringstream out;
+    out << "Module: " << module.string() << '\n';
+    out << "PiPL: " << pipl.properties.size() << " properties\n";
+    for (const auto& p : pipl.properties)
+        out << "  " << p.vendor << ' ' << p.key << "  " << p.text << '\n';
+    const auto version = static_cast<std::uint32_t>(setup.my_version);
+    const auto flags = static_cast<std::uint32_t>(setup.out_flags);
+    const auto flags2 = static_cast<std::uint32_t>(setup.out_flags2);
+    out << "Global setup:\n";
+    out << "  version     " << hex32(version) << " (" << versionText(version) << ")\n";
+    out << "  out_flags   " << hex32(flags) << " ("
+        << flagNames(flags, {{PF_OutFlag_DISPLAY_ERROR_MESSAGE, "DISPLAY_ERROR_MESSAGE"},
+                             {PF_OutFlag_DEEP_COLOR_AWARE, "DEEP_COLOR_AWARE"}})
+        << ")\n";
+    out << "  out_flags2  " << hex32(flags2) << " ("
+        << flagNames(flags2, {{PF_OutFlag2_SUPPORTS_SMART_RENDER, "SUPPORTS_SMART_RENDER"},
+                              {PF_OutFlag2_FLOAT_COLOR_AWARE, "FLOAT_COLOR_AWARE"}})
+        << ")\n";
+    return out.str();
+}
+
+std::string aboutText(const std::string& message) {
+    std::string text;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        if (message[i] == '\r') {
+            text += '\n';
+            if (i + 1 < message.size() && message[i + 1] == '\n')
+                ++i;
+        } else {
+            text += message[i];
+        }
+    }
+    if (!text.empty() && text.back() != '\n')
+        text += '\n';
+    return text;
+}
+
+} // namespace OmbrelRender

@@ -1,0 +1,31 @@
+// What --info and --about print: the module's PiPL and what global setup reported, and the
+// effect's About text.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "Host/OmbrelHost.h"
+
+namespace OmbrelRender {
+
+// The PiPL's properties, then the version and flags from global setup's output record.
+std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL& pipl,
+                     const PF_OutData& setup);
+
+// About text as lines: the effect's carriage returns (alone or before a line feed) become line
+// feeds, and the text ends with one.
+std::string aboutText(const std::string& message);
+
+// A packed effect version as "1.0.0, release, build 1" (major.minor.fix, stage, build).
+std::string versionText(std::uint32_t version);
+
+// "DEEP_COLOR_AWARE, 0x00000004": the names of the known bits that are set, then whatever is
+// left in hex; "none" for no bits.
+std::string flagNames(std::uint32_t flags,
+                      std::initializer_list<std::pair<std::uint32_t, const char*>> known);
+
+} // namespace OmbrelRender

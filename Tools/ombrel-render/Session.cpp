@@ -1,0 +1,41 @@
+#include "Session.h"
+
+#include "FileImage.h"
+#include "Options.h"
+
+namespace OmbrelRender {
+
+Session::Session(const Options& options, const std::filesystem::path& modulePath,
+                 const std::function<void(OmbrelHost::Host&)>& prepareHost)
+    : host_(OmbrelHost::HostOptions{options.threads}),
+      effect_(host_, prepareAndLoad(host_, modulePath, prepareHost)) {}
+
+OmbrelHost::Module Session::prepareAndLoad(OmbrelHost::Host& host,
+                                           const std::filesystem::path& modulePath,
+                                           const std::function<void(OmbrelHost::Host&)>& prepare) {
+    if (prepare)
+        prepare(host);
+    return OmbrelHost::Module::load(modulePath);
+}
+
+std::string failureText(PF_Err err, const std::string& message) {
+    std::string text = OmbrelHost::errorName(err);
+    if (!message.empty())
+        text += ": " + message;
+    return text;
+}
+
+Rendered renderFrame(OmbrelHost::Effect& effect, const OmbrelHost::Image& input, int number) {
+    OmbrelHost::FrameRequest request;
+    request.input = &input;
+    request.time = A_Time{number, 1};
+    OmbrelHost::FrameResult result = effect.render(request);
+    if (result.preRenderErr != PF_Err_NONE)
+        throw ToolError("smart pre-render failed: " +
+                        failureText(result.preRenderErr, result.message));
+    if (result.renderErr != PF_Err_NONE)
+        throw ToolError("smart render failed: " + failureText(result.renderErr, result.message));
+    return {std::move(result.output), result.renderSeconds};
+}
+
+} // namespace OmbrelRender
