@@ -1,4 +1,4 @@
-#include "ContactSheetRun.h"
+#include "Runs.h"
 
 #include <cstdio>
 #include <exception>

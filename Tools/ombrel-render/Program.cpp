@@ -5,13 +5,12 @@
 #include <sstream>
 
 #include "Chart.h"
-#include "ContactSheetRun.h"
 #include "Frames.h"
 #include "Info.h"
 #include "Options.h"
 #include "RawFiles.h"
-#include "RenderFrames.h"
 #include "Reporter.h"
+#include "Runs.h"
 #include "Session.h"
 
 namespace OmbrelRender {

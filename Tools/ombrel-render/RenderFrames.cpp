@@ -1,4 +1,4 @@
-#include "RenderFrames.h"
+#include "Runs.h"
 
 #include <algorithm>
 #include <cstdio>
