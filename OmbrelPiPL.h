@@ -3,10 +3,15 @@
 // are all encoded from here, and global setup reports the same version and flags, so the two
 // cannot drift.
 //
-// Encoding (little-endian): a 10-byte header (16-bit 1, 32-bit list version 0, 32-bit property
-// count), then per property the vendor code, the key, a 32-bit id 0, the 32-bit length of the
-// data without padding, and the data zero-padded to a multiple of 4. Four-character codes are
-// stored as the 32-bit integer of the code, so their bytes read reversed in the file.
+// Encoding: a 10-byte header (16-bit 1, 32-bit list version 0, 32-bit property count), then per
+// property the vendor code, the key, a 32-bit id 0, the 32-bit length of the data without
+// padding, and the data zero-padded to a multiple of 4. Four-character codes are stored as the
+// 32-bit integer of the code.
+//
+// Two encodings exist, differing in exactly two ways. Windows (and the Linux section): integers
+// little-endian, so four-character codes read reversed in the file, and the entry point under
+// "8664" (64-bit x86 Windows). macOS: integers big-endian, so codes read in their natural order,
+// and the entry point under "mi64" (64-bit Intel macOS).
 #pragma once
 
 #include <array>
@@ -47,6 +52,16 @@ constexpr std::uint32_t fourCC(const char (&code)[5]) {
 
 inline constexpr std::uint32_t kVendor = fourCC("8BIM");
 
+enum class ByteOrder { Little, Big };
+
+struct Encoding {
+    ByteOrder order;
+    std::uint32_t entryPointKey; // the property that names the entry point on that platform
+};
+
+inline constexpr Encoding kWindows{ByteOrder::Little, fourCC("8664")};
+inline constexpr Encoding kMacIntel{ByteOrder::Big, fourCC("mi64")};
+
 enum class Data {
     FourCC,    // 32-bit code
     Long,      // 32-bit value
@@ -69,7 +84,8 @@ inline constexpr Property kProperties[] = {
     {fourCC("kind"), Data::FourCC, fourCC("eFKT"), 0, nullptr},
     {fourCC("name"), Data::PascalZ, 0, 0, kEffectName},
     {fourCC("catg"), Data::PascalZ, 0, 0, kCategory},
-    {fourCC("8664"), Data::CString16, 0, 0, kEntryPointName},
+    // Listed under the Windows key; another encoding puts its own key here.
+    {kWindows.entryPointKey, Data::CString16, 0, 0, kEntryPointName},
     {fourCC("ePVR"), Data::ShortPair, 2, 0, nullptr},
     {fourCC("eSVR"), Data::ShortPair, 13, 0, nullptr},
     {fourCC("eVER"), Data::Long, kVersion, 0, nullptr},
@@ -81,6 +97,11 @@ inline constexpr Property kProperties[] = {
 };
 
 inline constexpr std::size_t kPropertyCount = sizeof(kProperties) / sizeof(kProperties[0]);
+
+// The key a property is stored under in the given encoding.
+constexpr std::uint32_t keyIn(const Property& p, const Encoding& encoding) {
+    return p.key == kWindows.entryPointKey ? encoding.entryPointKey : p.key;
+}
 
 constexpr std::size_t textLength(const char* s) {
     std::size_t n = 0;
@@ -127,17 +148,24 @@ using Bytes = std::array<std::uint8_t, encodedSize()>;
 namespace detail {
 
 struct Writer {
+    ByteOrder order;
     Bytes bytes{};
     std::size_t at = 0;
 
     constexpr void u8(std::uint32_t v) { bytes[at++] = static_cast<std::uint8_t>(v & 0xFFu); }
     constexpr void u16(std::uint32_t v) {
+        if (order == ByteOrder::Big)
+            u8(v >> 8);
         u8(v);
-        u8(v >> 8);
+        if (order == ByteOrder::Little)
+            u8(v >> 8);
     }
     constexpr void u32(std::uint32_t v) {
+        if (order == ByteOrder::Big)
+            u16(v >> 16);
         u16(v);
-        u16(v >> 16);
+        if (order == ByteOrder::Little)
+            u16(v >> 16);
     }
     constexpr void text(const char* s, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i)
@@ -147,15 +175,15 @@ struct Writer {
 
 } // namespace detail
 
-constexpr Bytes encode() {
-    detail::Writer w;
+constexpr Bytes encode(const Encoding& encoding) {
+    detail::Writer w{encoding.order};
     w.u16(1);
     w.u32(0);
     w.u32(static_cast<std::uint32_t>(kPropertyCount));
     for (const Property& p : kProperties) {
         const std::size_t length = dataLength(p);
         w.u32(kVendor);
-        w.u32(p.key);
+        w.u32(keyIn(p, encoding));
         w.u32(0);
         w.u32(static_cast<std::uint32_t>(length));
         const std::size_t start = w.at;
@@ -187,7 +215,14 @@ constexpr Bytes encode() {
     return w.bytes;
 }
 
-inline constexpr Bytes kBytes = encode();
+// The Windows resource and the Linux section.
+inline constexpr Bytes kBytes = encode(kWindows);
 static_assert(kBytes.size() == 314);
+
+// The 'PiPL' resource of the macOS bundle's resource file.
+inline constexpr Bytes kMacBytes = encode(kMacIntel);
+
+// The macOS resource: type 'PiPL' (not the Windows "PIPL"), the same identifier.
+inline constexpr std::uint32_t kMacResourceType = fourCC("PiPL");
 
 } // namespace OmbrelPiPL

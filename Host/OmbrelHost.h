@@ -59,7 +59,7 @@ struct PiPL {
     std::string kind;
     std::string name;
     std::string category;
-    std::string entryPoint; // from "8664"
+    std::string entryPoint; // from the format's entry point property ("8664", "mi64")
     std::string matchName;
     std::uint32_t version = 0;
     std::uint32_t outFlags = 0;
@@ -68,10 +68,22 @@ struct PiPL {
     const PiPLProperty* find(std::string_view key) const; // first property with that key
 };
 
-// Decodes PiPL bytes; throws HostError naming what is malformed: bad header, truncated
-// property, count mismatch, length past the end, a property of the wrong size for its key, no
-// "kind" eFKT, no entry point name.
-PiPL decodePiPL(std::span<const std::uint8_t> bytes);
+// How a platform stores its PiPL: the byte order of its integers (four-character codes are
+// integers too) and the property naming the entry point for the platform's processor.
+struct PiPLFormat {
+    bool bigEndian;
+    const char* entryPointKey;
+};
+// Windows x64 resource, and the Linux section in the same form.
+inline constexpr PiPLFormat kWindowsPiPL{false, "8664"};
+// macOS bundle resource, for 64-bit Intel.
+inline constexpr PiPLFormat kMacIntelPiPL{true, "mi64"};
+
+// Decodes PiPL bytes; throws HostError naming what is malformed: bad header (also when the
+// bytes are in the other byte order), truncated property, count mismatch, length past the end,
+// a property of the wrong size for its key, no "kind" eFKT, no entry point name under the
+// format's key.
+PiPL decodePiPL(std::span<const std::uint8_t> bytes, const PiPLFormat& format = kWindowsPiPL);
 // The PiPL bytes of a module file (ELF section ".pipl", or PE resource "PIPL" 16000, language
 // 1033); throws HostError naming the file when it cannot be read or carries no PiPL.
 std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module);

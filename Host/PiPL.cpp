@@ -1,9 +1,10 @@
 // Decoding and validation of PiPL bytes.
 //
-// Layout, little-endian: a 10-byte header (16-bit 1, 32-bit list version 0, 32-bit property
-// count), then per property the vendor code, the key, a 32-bit id, the 32-bit length of the data
-// without padding, and the data zero-padded to a multiple of 4. Four-character codes are the
-// 32-bit integer of the code (first character in the top byte), so their bytes read reversed.
+// Layout: a 10-byte header (16-bit 1, 32-bit list version 0, 32-bit property count), then per
+// property the vendor code, the key, a 32-bit id, the 32-bit length of the data without padding,
+// and the data zero-padded to a multiple of 4. Four-character codes are the 32-bit integer of
+// the code (first character in the top byte), so in little-endian files their bytes read
+// reversed, in big-endian ones in order. The format gives the byte order.
 #include <cstdio>
 
 #include "Host/OmbrelHost.h"
@@ -16,14 +17,22 @@ namespace {
 constexpr std::size_t kHeaderSize = 10;
 constexpr std::size_t kPropertyHeaderSize = 16;
 
-std::uint32_t readU32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
-}
+// Integer reads in the format's byte order.
+class Reader {
+public:
+    explicit Reader(bool bigEndian) : big_(bigEndian) {}
 
-std::uint16_t readU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+    std::uint16_t u16(const std::uint8_t* p) const {
+        return static_cast<std::uint16_t>(big_ ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8));
+    }
+    std::uint32_t u32(const std::uint8_t* p) const {
+        const std::uint32_t first = u16(p), second = u16(p + 2);
+        return big_ ? (first << 16) | second : first | (second << 16);
+    }
+
+private:
+    bool big_;
+};
 
 // "8BIM" for 0x3842494D; codes with unprintable characters are shown in hex.
 std::string fourCCText(std::uint32_t code) {
@@ -70,34 +79,35 @@ std::string cText(const PiPLProperty& p) {
     return text;
 }
 
-void decodeValue(PiPL& pipl, PiPLProperty& p, std::size_t index) {
+void decodeValue(PiPL& pipl, PiPLProperty& p, std::size_t index, const Reader& r,
+                 const PiPLFormat& format) {
     const std::string& key = p.key;
     if (key == "kind") {
         expectSize(p, index, 4);
-        p.text = fourCCText(readU32(p.data.data()));
+        p.text = fourCCText(r.u32(p.data.data()));
         pipl.kind = p.text;
     } else if (key == "name" || key == "catg" || key == "eMNA") {
         p.text = pascalText(p, index);
         (key == "name" ? pipl.name : key == "catg" ? pipl.category : pipl.matchName) = p.text;
-    } else if (key == "8664" || key == "wx86" || key == "mi32" || key == "ma64") {
+    } else if (key == "8664" || key == "wx86" || key == "mi32" || key == "mi64" || key == "ma64") {
         p.text = cText(p);
-        if (key == "8664")
+        if (key == format.entryPointKey)
             pipl.entryPoint = p.text;
     } else if (key == "ePVR" || key == "eSVR") {
         expectSize(p, index, 4);
-        p.text = std::to_string(readU16(p.data.data())) + "." +
-                 std::to_string(readU16(p.data.data() + 2));
+        p.text =
+            std::to_string(r.u16(p.data.data())) + "." + std::to_string(r.u16(p.data.data() + 2));
     } else if (key == "eVER" || key == "eGLO" || key == "eGL2") {
         expectSize(p, index, 4);
-        const std::uint32_t value = readU32(p.data.data());
+        const std::uint32_t value = r.u32(p.data.data());
         p.text = hex32(value);
         (key == "eVER" ? pipl.version : key == "eGLO" ? pipl.outFlags : pipl.outFlags2) = value;
     } else if (key == "aeFL") {
         expectSize(p, index, 4);
-        p.text = std::to_string(readU32(p.data.data()));
+        p.text = std::to_string(r.u32(p.data.data()));
     } else if (key == "eINF") {
         expectSize(p, index, 2);
-        p.text = std::to_string(readU16(p.data.data()));
+        p.text = std::to_string(r.u16(p.data.data()));
     } else {
         std::string text;
         for (std::size_t i = 0; i < p.data.size() && i < 16; ++i) {
@@ -121,15 +131,20 @@ const PiPLProperty* PiPL::find(std::string_view key) const {
     return nullptr;
 }
 
-PiPL decodePiPL(std::span<const std::uint8_t> bytes) {
+PiPL decodePiPL(std::span<const std::uint8_t> bytes, const PiPLFormat& format) {
+    const Reader r(format.bigEndian);
     if (bytes.size() < kHeaderSize)
         malformed(std::to_string(bytes.size()) + " bytes, shorter than the 10-byte header");
     const std::uint8_t* base = bytes.data();
-    if (const std::uint16_t first = readU16(base); first != 1)
-        malformed("bad header: it starts with " + std::to_string(first) + ", expected 1");
-    if (const std::uint32_t version = readU32(base + 2); version != 0)
+    if (const std::uint16_t first = r.u16(base); first != 1)
+        malformed("bad header: it starts with " + std::to_string(first) + ", expected 1" +
+                  (first == 0x100 ? std::string(" (its integers are ") +
+                                        (format.bigEndian ? "little" : "big") + "-endian, not " +
+                                        (format.bigEndian ? "big" : "little") + "-endian)"
+                                  : ""));
+    if (const std::uint32_t version = r.u32(base + 2); version != 0)
         malformed("bad header: list version " + std::to_string(version) + ", expected 0");
-    const std::uint32_t count = readU32(base + 6);
+    const std::uint32_t count = r.u32(base + 6);
 
     PiPL pipl;
     std::size_t at = kHeaderSize;
@@ -142,10 +157,10 @@ PiPL decodePiPL(std::span<const std::uint8_t> bytes) {
             malformed("property " + std::to_string(i + 1) + " is truncated: " +
                       std::to_string(left) + " bytes left of its 16-byte header");
         PiPLProperty p;
-        p.vendor = fourCCText(readU32(base + at));
-        p.key = fourCCText(readU32(base + at + 4));
-        p.id = readU32(base + at + 8);
-        const std::uint64_t length = readU32(base + at + 12);
+        p.vendor = fourCCText(r.u32(base + at));
+        p.key = fourCCText(r.u32(base + at + 4));
+        p.id = r.u32(base + at + 8);
+        const std::uint64_t length = r.u32(base + at + 12);
         at += kPropertyHeaderSize;
         const std::uint64_t padded = (length + 3) / 4 * 4;
         if (padded > bytes.size() - at)
@@ -153,7 +168,7 @@ PiPL decodePiPL(std::span<const std::uint8_t> bytes) {
                       " runs past the end (" + std::to_string(bytes.size() - at) + " bytes left)");
         p.data.assign(base + at, base + at + length);
         at += static_cast<std::size_t>(padded);
-        decodeValue(pipl, p, i);
+        decodeValue(pipl, p, i, r, format);
         pipl.properties.push_back(std::move(p));
     }
     for (std::size_t rest = at; rest < bytes.size(); ++rest) {
@@ -169,7 +184,7 @@ PiPL decodePiPL(std::span<const std::uint8_t> bytes) {
     if (pipl.kind != "eFKT")
         malformed("\"kind\" is " + pipl.kind + ", not eFKT (an effect)");
     if (pipl.entryPoint.empty())
-        malformed("no entry point name (property \"8664\")");
+        malformed(std::string("no entry point name (property \"") + format.entryPointKey + "\")");
     return pipl;
 }
 
