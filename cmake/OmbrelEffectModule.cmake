@@ -3,6 +3,12 @@
 # Makes the loadable effect module the host opens: a MODULE library without the "lib" prefix,
 # hidden visibility, and EntryPointFunc as its only exported symbol. PIPL_SOURCE is the unit that
 # places the PiPL bytes where the platform's host looks for them.
+#
+# On macOS the module is the bundle <name>.plugin, its PiPL in Resources/<name>.rsrc
+# (OmbrelMacBundle.cmake). It is built for CMAKE_OSX_ARCHITECTURES, which CMakeLists.txt sets to
+# x86_64 for every target (the module links the same objects as the tests).
+include(OmbrelMacBundle)
+
 function(ombrel_add_effect_module name)
   cmake_parse_arguments(ARG "" "PIPL_SOURCE" "OBJECTS" ${ARGN})
   set(objects)
@@ -29,9 +35,29 @@ function(ombrel_add_effect_module name)
       target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++ -static)
     endif()
   elseif(APPLE)
+    # The PiPL names the entry point for 64-bit Intel only ("mi64").
+    if(NOT "x86_64" IN_LIST CMAKE_OSX_ARCHITECTURES)
+      message(FATAL_ERROR "${name}.plugin: CMAKE_OSX_ARCHITECTURES must include x86_64, the "
+        "only architecture its PiPL names an entry point for (it is '${CMAKE_OSX_ARCHITECTURES}')")
+    endif()
+    ombrel_configure_bundle_files(${name} "${CMAKE_CURRENT_BINARY_DIR}/${name}-mac")
+    set(rsrc "${CMAKE_CURRENT_BINARY_DIR}/${name}-mac/${name}.rsrc")
+    ombrel_add_resource_file("${rsrc}")
+    add_custom_target(${name}_rsrc DEPENDS "${rsrc}")
+    add_dependencies(${name} ${name}_rsrc)
+    set_target_properties(${name} PROPERTIES
+      BUNDLE TRUE
+      BUNDLE_EXTENSION plugin
+      MACOSX_BUNDLE_INFO_PLIST "${${name}_BUNDLE_INFO_PLIST}")
     set(exports "${CMAKE_CURRENT_BINARY_DIR}/${name}.exports")
     file(WRITE "${exports}" "_EntryPointFunc\n")
     target_link_options(${name} PRIVATE "LINKER:-exported_symbols_list,${exports}")
+    set(contents "$<TARGET_BUNDLE_CONTENT_DIR:${name}>")
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${${name}_BUNDLE_PKGINFO}" "${contents}/PkgInfo"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${contents}/Resources"
+      COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${rsrc}" "${contents}/Resources/${name}.rsrc"
+      VERBATIM)
   else()
     set(map "${PROJECT_SOURCE_DIR}/cmake/OmbrelEffectModule.map")
     set_target_properties(${name} PROPERTIES SUFFIX ".so" LINK_DEPENDS "${map}")

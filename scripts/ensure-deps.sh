@@ -8,9 +8,10 @@
 
 # Building the module and ombrel-render.
 OMBREL_DEPS_TOOL=(cmake ninja-build g++ pkg-config libopenimageio-dev)
-# Tests, benchmarks, formatting check (OpenCV is for the benchmark only).
+# Tests, benchmarks, formatting check (OpenCV is for the benchmark only; Python reads the macOS
+# bundle's Info.plist).
 OMBREL_DEPS_TEST=(libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev openimageio-tools
-    clang-format)
+    clang-format python3)
 
 ombrel_ensure_deps() {
     local group="${1:-test}"
