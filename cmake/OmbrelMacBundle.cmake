@@ -43,6 +43,10 @@ function(ombrel_add_resource_writer)
     OMBREL_PROJECT_VERSION_MINOR=${PROJECT_VERSION_MINOR}
     OMBREL_PROJECT_VERSION_PATCH=${PROJECT_VERSION_PATCH})
   set_target_properties(ombrel-write-rsrc PROPERTIES CXX_EXTENSIONS OFF)
+  if(APPLE)
+    # Built for the machine it runs on, not for the bundle's architecture.
+    set_target_properties(ombrel-write-rsrc PROPERTIES OSX_ARCHITECTURES "${CMAKE_HOST_SYSTEM_PROCESSOR}")
+  endif()
   ombrel_target_warnings(ombrel-write-rsrc)
 endfunction()
 
