@@ -1,5 +1,3 @@
-#include <system_error>
-
 #include "Host/ModuleLoader.h"
 #include "Host/OmbrelHost.h"
 
@@ -13,15 +11,15 @@ struct Module::Impl {
 };
 
 Module Module::load(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
-        throw HostError(path.string() + ": no such module file");
     auto impl = std::make_shared<Impl>();
     impl->path = path;
-    const std::vector<std::uint8_t> bytes = readModulePiPL(path);
+    const ModuleFile file = readModuleFile(path);
     try {
-        impl->pipl = decodePiPL(bytes);
-        impl->library = detail::loadLibrary(path);
+        impl->pipl = decodePiPL(file.pipl, file.piplFormat);
+        if (!file.loadableHere)
+            throw HostError("a " + file.format + ": its binary cannot be loaded on this platform" +
+                            " (it is for " + file.platform + ")");
+        impl->library = detail::loadLibrary(file.binary);
     } catch (const HostError& e) {
         throw HostError(path.string() + ": " + e.what());
     }

@@ -7,7 +7,9 @@
 #include <iterator>
 #include <string>
 
+#include "Host/MacBundle.h"
 #include "Host/OmbrelHost.h"
+#include "Host/ResourceFork.h"
 
 namespace OmbrelHost {
 
@@ -266,26 +268,104 @@ std::vector<std::uint8_t> piplFromPE(std::span<const std::uint8_t> file) {
 
 // ---- Files ----------------------------------------------------------------------------------
 
-std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module) {
-    std::ifstream in(module, std::ios::binary);
+namespace {
+
+// `what` names the file in messages; the caller adds the module's path.
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& file, const std::string& what) {
+    std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw HostError(module.string() + ": cannot open the module file");
+        throw HostError("cannot open " + what);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
     if (in.bad())
-        throw HostError(module.string() + ": cannot read the module file");
+        throw HostError("cannot read " + what);
+    return bytes;
+}
+
+// The platforms whose modules this host's loader opens.
+#if defined(_WIN32)
+constexpr bool kLoadsELF = false, kLoadsPE = true, kLoadsMacBundle = false;
+#elif defined(__APPLE__) && defined(__x86_64__)
+constexpr bool kLoadsELF = false, kLoadsPE = false, kLoadsMacBundle = true;
+#elif defined(__APPLE__)
+constexpr bool kLoadsELF = false, kLoadsPE = false, kLoadsMacBundle = false;
+#else
+constexpr bool kLoadsELF = true, kLoadsPE = false, kLoadsMacBundle = false;
+#endif
+
+// A macOS bundle: the executable named by Contents/Info.plist, its PiPL in the resource file of
+// the same name, as the host on a Mac reads it before loading the binary.
+void readMacBundle(ModuleFile& m) {
+    const std::filesystem::path contents = m.path / "Contents";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(contents / "Info.plist", ec))
+        throw HostError("a folder but not a bundle: it has no Contents/Info.plist");
+    const std::vector<std::uint8_t> plist =
+        readBytes(contents / "Info.plist", "Contents/Info.plist");
+    std::string executable;
     try {
+        executable = bundleExecutable(
+            std::string_view(reinterpret_cast<const char*>(plist.data()), plist.size()));
+    } catch (const HostError& e) {
+        throw HostError(std::string("Contents/Info.plist: ") + e.what());
+    }
+    m.format = "macOS bundle";
+    m.platform = "macOS";
+    m.loadableHere = kLoadsMacBundle;
+    m.binary = contents / "MacOS" / executable;
+    m.piplFormat = kMacIntelPiPL;
+    const std::string rsrc = "Contents/Resources/" + executable + ".rsrc";
+    const std::vector<std::uint8_t> bytes = readBytes(m.path / rsrc, rsrc);
+    try {
+        m.pipl = piplFromResourceFile(bytes);
+    } catch (const HostError& e) {
+        throw HostError(rsrc + ": " + e.what());
+    }
+}
+
+} // namespace
+
+ModuleFile readModuleFile(const std::filesystem::path& module) {
+    ModuleFile m;
+    m.path = module;
+    m.binary = module;
+    std::error_code ec;
+    try {
+        if (std::filesystem::is_directory(module, ec)) {
+            readMacBundle(m);
+            return m;
+        }
+        if (!std::filesystem::is_regular_file(module, ec))
+            throw HostError("no such module file");
+        const std::vector<std::uint8_t> bytes = readBytes(module, "the module file");
         if (bytes.size() >= 4 && std::memcmp(bytes.data(),
                                              "\x7f"
                                              "ELF",
-                                             4) == 0)
-            return piplFromELF(bytes);
-        if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z')
-            return piplFromPE(bytes);
+                                             4) == 0) {
+            m.format = "ELF module";
+            m.platform = "Linux";
+            m.loadableHere = kLoadsELF;
+            m.piplFormat = kWindowsPiPL;
+            m.pipl = piplFromELF(bytes);
+            return m;
+        }
+        if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') {
+            m.format = "PE module";
+            m.platform = "Windows";
+            m.loadableHere = kLoadsPE;
+            m.piplFormat = kWindowsPiPL;
+            m.pipl = piplFromPE(bytes);
+            return m;
+        }
     } catch (const HostError& e) {
         throw HostError(module.string() + ": " + e.what());
     }
-    throw HostError(module.string() + ": not an effect module (neither ELF nor PE)");
+    throw HostError(module.string() +
+                    ": not an effect module (neither ELF nor PE, nor a bundle folder)");
+}
+
+std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module) {
+    return readModuleFile(module).pipl;
 }
 
 } // namespace OmbrelHost

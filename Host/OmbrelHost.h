@@ -84,8 +84,23 @@ inline constexpr PiPLFormat kMacIntelPiPL{true, "mi64"};
 // a property of the wrong size for its key, no "kind" eFKT, no entry point name under the
 // format's key.
 PiPL decodePiPL(std::span<const std::uint8_t> bytes, const PiPLFormat& format = kWindowsPiPL);
-// The PiPL bytes of a module file (ELF section ".pipl", or PE resource "PIPL" 16000, language
-// 1033); throws HostError naming the file when it cannot be read or carries no PiPL.
+// A module as found on disk, read without loading it: what it is, whether this host can load
+// it, and its PiPL bytes.
+struct ModuleFile {
+    std::filesystem::path path;     // as given: a file, or a bundle's folder
+    std::string format;             // "ELF module", "PE module", "macOS bundle"
+    std::string platform;           // the platform it is for: "Linux", "Windows", "macOS"
+    bool loadableHere = false;      // this host's loader can open `binary`
+    std::filesystem::path binary;   // what the loader opens (a bundle's Contents/MacOS/<name>)
+    PiPLFormat piplFormat{};        // how its PiPL is encoded
+    std::vector<std::uint8_t> pipl; // undecoded
+};
+
+// Reads a module file (ELF section ".pipl"; PE resource "PIPL" 16000, language 1033; or a macOS
+// bundle's 'PiPL' resource 16000 in Contents/Resources/<executable>.rsrc); throws HostError
+// naming the path when it cannot be read or carries no PiPL.
+ModuleFile readModuleFile(const std::filesystem::path& module);
+// readModuleFile's PiPL bytes.
 std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module);
 
 // ---- Modules ------------------------------------------------------------------------------
@@ -93,8 +108,8 @@ std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module);
 class Module {
 public:
     // Reads and decodes the PiPL, then loads the module and resolves the entry point the PiPL
-    // names; throws HostError (missing file, no or malformed PiPL, no entry point, not loadable)
-    // with one line that names the file.
+    // names; throws HostError (missing file, no or malformed PiPL, a module for another
+    // platform, no entry point, not loadable) with one line that names the file.
     static Module load(const std::filesystem::path& path);
     // An effect linked into this process (tests), described by the given PiPL.
     static Module fromEntryPoint(PF_EntryPointFunc entry, PiPL pipl);

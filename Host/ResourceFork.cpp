@@ -1,11 +1,11 @@
 #include "Host/ResourceFork.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 #include <utility>
 
 #include "Host/OmbrelHost.h"
+#include "Host/Text.h"
 
 namespace OmbrelHost {
 
@@ -68,11 +68,8 @@ std::string typeText(std::uint32_t code) {
     std::string text;
     for (int shift = 24; shift >= 0; shift -= 8) {
         const char c = static_cast<char>((code >> shift) & 0xFFu);
-        if (c < 0x20 || c > 0x7E) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%08X", code);
-            return hex;
-        }
+        if (c < 0x20 || c > 0x7E)
+            return hex32(code);
         text += c;
     }
     return text;

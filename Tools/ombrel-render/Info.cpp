@@ -29,13 +29,30 @@ std::string versionText(std::uint32_t v) {
            std::to_string(v & 0x1FF);
 }
 
-std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL& pipl,
-                     const PF_OutData& setup) {
-    std::ostringstream out;
+namespace {
+
+void writePiPL(std::ostream& out, const std::filesystem::path& module,
+               const OmbrelHost::PiPL& pipl) {
     out << "Module: " << module.string() << '\n';
     out << "PiPL: " << pipl.properties.size() << " properties\n";
     for (const auto& p : pipl.properties)
         out << "  " << p.vendor << ' ' << p.key << "  " << p.text << '\n';
+}
+
+} // namespace
+
+std::string foreignModuleText(const OmbrelHost::ModuleFile& file, const OmbrelHost::PiPL& pipl) {
+    std::ostringstream out;
+    writePiPL(out, file.path, pipl);
+    out << "Binary: " << file.binary.string() << " (for " << file.platform
+        << "): cannot be loaded on this platform\n";
+    return out.str();
+}
+
+std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL& pipl,
+                     const PF_OutData& setup) {
+    std::ostringstream out;
+    writePiPL(out, module, pipl);
     const auto version = static_cast<std::uint32_t>(setup.my_version);
     const auto flags = static_cast<std::uint32_t>(setup.out_flags);
     const auto flags2 = static_cast<std::uint32_t>(setup.out_flags2);

@@ -16,6 +16,10 @@ namespace OmbrelRender {
 std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL& pipl,
                      const PF_OutData& setup);
 
+// For a module this host cannot load (built for another platform): the PiPL's properties, then
+// "Binary: PATH (for PLATFORM): cannot be loaded on this platform".
+std::string foreignModuleText(const OmbrelHost::ModuleFile& file, const OmbrelHost::PiPL& pipl);
+
 // About text as lines: the effect's carriage returns (alone or before a line feed) become line
 // feeds, and the text ends with one.
 std::string aboutText(const std::string& message);

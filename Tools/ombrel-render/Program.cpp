@@ -105,6 +105,20 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
 
     const fs::path modulePath = options.module.value_or(defaultModule);
+    if (options.info && !options.about) {
+        // A module for another platform: its PiPL is all there is to show.
+        try {
+            const OmbrelHost::ModuleFile file = OmbrelHost::readModuleFile(modulePath);
+            if (!file.loadableHere) {
+                reporter.print(
+                    foreignModuleText(file, OmbrelHost::decodePiPL(file.pipl, file.piplFormat)));
+                return kExitOk;
+            }
+        } catch (const std::exception& e) {
+            reporter.error(e.what());
+            return kExitFailure;
+        }
+    }
     std::optional<Session> session;
     try {
         session.emplace(options, modulePath, prepareHost);
