@@ -521,6 +521,12 @@ struct Rect {
     Vector<int> getLeftTop() const { return {left, top}; }
     Vector<int> getRightBottom() const { return {right, bottom}; }
     bool isEmpty() const { return left >= right || top >= bottom; }
+    // The part of this rectangle that lies inside r. Rectangles that do not overlap (or only
+    // touch) give an empty one, whose corners may then be crossed.
+    Rect intersect(const Rect& r) const {
+        return Rect(std::max(left, r.left), std::max(top, r.top), std::min(right, r.right),
+                    std::min(bottom, r.bottom));
+    }
 
     bool operator==(const Rect& o) const {
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
