@@ -376,8 +376,9 @@ struct Vector {
     Vector& normalize() {
         const double len = length();
         if (len > 0) {
-            x = static_cast<T>(x / len);
-            y = static_cast<T>(y / len);
+            // Divided in double, the length's precision, then narrowed back to T.
+            x = static_cast<T>(static_cast<double>(x) / len);
+            y = static_cast<T>(static_cast<double>(y) / len);
         }
         return *this;
     }
