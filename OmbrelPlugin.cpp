@@ -2,11 +2,13 @@
 // the smart-render pair. Every other command is answered with success and no side effect.
 #include "OmbrelPlugin.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
 #include "HostInterface/SuiteInterface.h"
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
+#include "Ombrel/Filter/OmbrelConversions.h"
 #include "Ombrel/Filter/OmbrelFilterMulti.h"
 #include "Ombrel/OmbrelLayer.h"
 #include "Ombrel/OmbrelSourceInfo.h"
@@ -24,12 +26,42 @@ constexpr PF_ParamIndex kPopupIndex = 1;
 constexpr PF_ParamIndex kInputLayerIndex = 0;
 constexpr A_long kInputCheckoutId = 0;
 constexpr A_long kPopupId = 1;
-constexpr A_short kPopupChoices = 6;
-constexpr A_short kPopupDefault = 1; // "RGB to YUV"
+constexpr A_short kPopupDefault = 1; // the first entry
 constexpr char kPopupName[] = "From";
-constexpr char kPopupEntries[] =
-    "RGB to YUV|YUV to RGB|RGB to HLS|HLS to RGB|RGB to HSB|HSB to RGB";
 constexpr A_long kParamCount = 2; // the input layer and the popup
+
+// The popup's entries: the conversions' names in table order, each followed by '|' except the
+// last, which ends the string.
+constexpr std::size_t popupEntriesSize() {
+    std::size_t size = 0;
+    for (const Ombrel::Conversion& c : Ombrel::kConversions) {
+        for (const char* p = c.name; *p != '\0'; ++p)
+            ++size;
+        ++size;
+    }
+    return size;
+}
+
+struct PopupEntries {
+    char text[popupEntriesSize()];
+};
+
+constexpr PopupEntries joinPopupEntries() {
+    PopupEntries entries{};
+    std::size_t at = 0;
+    for (const Ombrel::Conversion& c : Ombrel::kConversions) {
+        if (at != 0)
+            entries.text[at++] = '|';
+        for (const char* p = c.name; *p != '\0'; ++p)
+            entries.text[at++] = *p;
+    }
+    entries.text[at] = '\0';
+    return entries;
+}
+
+constexpr PopupEntries kPopupEntries = joinPopupEntries();
+static_assert(Ombrel::kConversionCount <= 0x7FFF, "the host counts popup entries in 16 bits");
+constexpr A_short kPopupChoices = static_cast<A_short>(Ombrel::kConversionCount);
 
 // A 4-byte host handle owned by this scope: unlocked if locked and disposed at the end unless
 // handed over with release().
@@ -145,7 +177,7 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data) {
     def.u.pd.num_choices = kPopupChoices;
     def.u.pd.dephault = kPopupDefault;
     def.u.pd.value = kPopupDefault;
-    def.u.pd.u.namesptr = kPopupEntries;
+    def.u.pd.u.namesptr = kPopupEntries.text;
     def.uu.id = kPopupId;
 
     const PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def);

@@ -208,22 +208,35 @@ struct ColorInt {
     }
 };
 
-// ---- Packing into host pixels ---------------------------------------------------------------
+// ---- Quantisers ------------------------------------------------------------------------------
 
-namespace detail {
+// A channel value already in channel units (0..max, max being 255 or 32768) to an integer
+// channel, clamped to 0..max. Negative values and NaN give 0: NaN is caught here because
+// converting it to an integer is undefined.
 
-// One channel v (already scaled) into 0..M, truncated toward zero. Negative values and NaN pack as
-// 0; NaN is caught here because converting it to an integer is undefined.
+// Truncated toward zero: 127.9 gives 127. The packers aePixel8 and aePixel16 store this way.
 template <typename Out, typename T>
-inline Out packChannel(T v, T m) {
+inline Out quantizeTruncate(T v, T max) {
     if (!(v >= T(0))) {
         return 0;
     }
-    if (v > m) {
-        return static_cast<Out>(m);
+    if (v > max) {
+        return static_cast<Out>(max);
     }
     return static_cast<Out>(v);
 }
+
+// Rounded half up, as v + 0.5 truncated: 127.5 gives 128, 127.4 gives 127. The addition is
+// rounded to T first, so a value just below a half (0.49999997f) can still round up. The
+// conversion filter stores its 8- and 16-bit channels this way.
+template <typename Out, typename T>
+inline Out quantizeRoundHalfUp(T v, T max) {
+    return quantizeTruncate<Out>(v + T(0.5), max);
+}
+
+// ---- Packing into host pixels ---------------------------------------------------------------
+
+namespace detail {
 
 template <typename Out, typename T>
 inline Out packIntChannel(T v, T m) {
@@ -248,10 +261,10 @@ template <typename T, detail::IfFloat<T> = 0>
 inline PF_Pixel aePixel8(const ColorFloat<T>& c, bool normalize) {
     const T s = normalize ? T(255) : T(1);
     PF_Pixel p;
-    p.alpha = detail::packChannel<A_u_char>(c.alpha * s, T(255));
-    p.red = detail::packChannel<A_u_char>(c.red * s, T(255));
-    p.green = detail::packChannel<A_u_char>(c.green * s, T(255));
-    p.blue = detail::packChannel<A_u_char>(c.blue * s, T(255));
+    p.alpha = quantizeTruncate<A_u_char>(c.alpha * s, T(255));
+    p.red = quantizeTruncate<A_u_char>(c.red * s, T(255));
+    p.green = quantizeTruncate<A_u_char>(c.green * s, T(255));
+    p.blue = quantizeTruncate<A_u_char>(c.blue * s, T(255));
     return p;
 }
 template <typename T, detail::IfFloat<T> = 0>
@@ -264,10 +277,10 @@ template <typename T, detail::IfFloat<T> = 0>
 inline PF_Pixel16 aePixel16(const ColorFloat<T>& c, bool normalize) {
     const T s = normalize ? T(32768) : T(1);
     PF_Pixel16 p;
-    p.alpha = detail::packChannel<A_u_short>(c.alpha * s, T(32768));
-    p.red = detail::packChannel<A_u_short>(c.red * s, T(32768));
-    p.green = detail::packChannel<A_u_short>(c.green * s, T(32768));
-    p.blue = detail::packChannel<A_u_short>(c.blue * s, T(32768));
+    p.alpha = quantizeTruncate<A_u_short>(c.alpha * s, T(32768));
+    p.red = quantizeTruncate<A_u_short>(c.red * s, T(32768));
+    p.green = quantizeTruncate<A_u_short>(c.green * s, T(32768));
+    p.blue = quantizeTruncate<A_u_short>(c.blue * s, T(32768));
     return p;
 }
 template <typename T, detail::IfFloat<T> = 0>
@@ -363,8 +376,9 @@ struct Vector {
     Vector& normalize() {
         const double len = length();
         if (len > 0) {
-            x = static_cast<T>(x / len);
-            y = static_cast<T>(y / len);
+            // Divided in double, the length's precision, then narrowed back to T.
+            x = static_cast<T>(static_cast<double>(x) / len);
+            y = static_cast<T>(static_cast<double>(y) / len);
         }
         return *this;
     }
@@ -508,6 +522,12 @@ struct Rect {
     Vector<int> getLeftTop() const { return {left, top}; }
     Vector<int> getRightBottom() const { return {right, bottom}; }
     bool isEmpty() const { return left >= right || top >= bottom; }
+    // The part of this rectangle that lies inside r. Rectangles that do not overlap (or only
+    // touch) give an empty one, whose corners may then be crossed.
+    Rect intersect(const Rect& r) const {
+        return Rect(std::max(left, r.left), std::max(top, r.top), std::min(right, r.right),
+                    std::min(bottom, r.bottom));
+    }
 
     bool operator==(const Rect& o) const {
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;

@@ -180,17 +180,6 @@ struct Layer::Impl {
     PF_PixelFloat* _pixel32(int x, int y) const {
         return pixels32 + static_cast<std::ptrdiff_t>(y) * rowWidth + x;
     }
-
-    static void _restrictRegion(int& left, int& top, int& right, int& bottom, const Rect& r) {
-        if (left < r.left)
-            left = r.left;
-        if (top < r.top)
-            top = r.top;
-        if (right > r.right)
-            right = r.right;
-        if (bottom > r.bottom)
-            bottom = r.bottom;
-    }
 };
 
 Layer::Layer(PF_InData* in_data, PF_OutData* out_data, PF_LayerDef* world, BPC bpc)

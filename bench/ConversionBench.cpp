@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
@@ -68,12 +69,20 @@ void BM_Convert(benchmark::State& state) {
     state.counters["MP/s"] =
         benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     static const char* const depths[] = {"8-bit", "16-bit", "32-bit"};
-    static const char* const names[] = {"",           "RGB to YUV", "YUV to RGB", "RGB to HLS",
-                                        "HLS to RGB", "RGB to HSB", "HSB to RGB"};
-    state.SetLabel(std::string(depths[state.range(0)]) + " " + names[state.range(1)]);
+    state.SetLabel(std::string(depths[state.range(0)]) + " " +
+                   Ombrel::kConversions[Ombrel::conversionIndex(type)].name);
 }
+
+// Every popup value of the table.
+std::vector<std::int64_t> conversionTypes() {
+    std::vector<std::int64_t> types;
+    for (const Ombrel::Conversion& c : Ombrel::kConversions)
+        types.push_back(c.type);
+    return types;
+}
+
 BENCHMARK(BM_Convert)
-    ->ArgsProduct({{0, 1, 2}, {1, 2, 3, 4, 5, 6}})
+    ->ArgsProduct({{0, 1, 2}, conversionTypes()})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(0.5);
 

@@ -14,9 +14,16 @@ if(OMBREL_SANITIZE)
   add_link_options(-fsanitize=${OMBREL_SANITIZE})
 endif()
 
+# ombrel_target_warnings(<target> [STRICT])
+#   STRICT adds implicit narrowing and sign conversions, shadowed names and float-to-double
+#   promotions: the effect's own code is held to it, so every conversion there is written out.
 function(ombrel_target_warnings target)
+  cmake_parse_arguments(ARG "STRICT" "" "" ${ARGN})
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+    if(ARG_STRICT)
+      target_compile_options(${target} PRIVATE -Wconversion -Wshadow -Wdouble-promotion)
+    endif()
     if(OMBREL_WERROR)
       target_compile_options(${target} PRIVATE -Werror)
     endif()

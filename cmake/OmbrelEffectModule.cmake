@@ -26,7 +26,7 @@ function(ombrel_add_effect_module name)
     VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}"
     RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
-  ombrel_target_warnings(${name})
+  ombrel_target_warnings(${name} STRICT)
 
   if(WIN32)
     # The host loads an .aex; carry the C++ runtime inside it so it needs no compiler DLLs.

@@ -1,16 +1,15 @@
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
 
+#include <array>
 #include <cstddef>
 #include <memory>
-
-#include "Ombrel/OmbrelColorsys.h"
+#include <utility>
 
 namespace Ombrel {
 
 namespace {
 
 using Type = ColorSpaceConversion::Parameter::Type;
-using Parameter = ColorSpaceConversion::Parameter;
 
 // One host pixel record per depth: its storage, channel scale M and hue scale K = M / 360
 // (the float nearest the quotient, applied in one multiplication).
@@ -34,6 +33,7 @@ struct Depth16 {
 
 struct Depth32 {
     using Pixel = PF_PixelFloat;
+    using Channel = PF_FpShort;
     static constexpr bool kQuantized = false;
     // Colour inputs are limited to 0..1 before converting (+inf reads as 1, -inf and NaN as
     // 0, so no result is ever NaN); alpha and the results are not limited.
@@ -49,92 +49,102 @@ struct Depth32 {
     static float zeroIfNaN(float v) { return v == v ? v : 0.0f; }
 };
 
-// v clamped to 0..M and truncated; negative values and NaN store 0.
+// A stored component (normalised channel) in the system's own units.
+template <Encoding E>
+float decode(float v) {
+    if constexpr (E == Encoding::Centred) {
+        return v + -0.5f;
+    } else if constexpr (E == Encoding::Hue) {
+        return v * 360.0f;
+    } else {
+        return v;
+    }
+}
+
+// A component in the system's own units as a channel of depth D. At 8 and 16 bits it is scaled
+// to channel units (the hue by K in one multiplication, not by M and then / 360) and rounded
+// half up; at 32 bits it is stored unclamped.
+template <class D, Encoding E>
+typename D::Channel encode(float v) {
+    if constexpr (!D::kQuantized) {
+        if constexpr (E == Encoding::Centred) {
+            return v + 0.5f;
+        } else if constexpr (E == Encoding::Hue) {
+            return v / 360.0f;
+        } else {
+            return v;
+        }
+    } else {
+        float scaled;
+        if constexpr (E == Encoding::Centred) {
+            scaled = (v + 0.5f) * D::kMax;
+        } else if constexpr (E == Encoding::Hue) {
+            scaled = v * D::kHueScale;
+        } else {
+            scaled = v * D::kMax;
+        }
+        return quantizeRoundHalfUp<typename D::Channel>(scaled, D::kMax);
+    }
+}
+
+// Converts one row of width pixels with the conversion of table row I, alpha copied. Each
+// source pixel is read whole before its destination is written: src and dst may be one world.
+// Every row kernel of a depth has this signature, so a band picks one and runs it row by row.
 template <class D>
-typename D::Channel quantize(float v) {
-    if (!(v >= 0.0f))
-        return 0;
-    if (v > D::kMax)
-        return static_cast<typename D::Channel>(D::kMax);
-    return static_cast<typename D::Channel>(v);
-}
+using RowKernel = void (*)(const typename D::Pixel* src, typename D::Pixel* dst, int width);
 
-// Decodes the stored components (backward types) and applies the colour-system function.
-template <Type T>
-ColorFloat<float> convert(ColorFloat<float> c) {
-    if constexpr (T == Parameter::RGB_TO_YUV) {
-        return Colorsys::RgbToYuv(c);
-    } else if constexpr (T == Parameter::YUV_TO_RGB) {
-        c.green = c.green + -0.5f;
-        c.blue = c.blue + -0.5f;
-        return Colorsys::YuvToRgb(c);
-    } else if constexpr (T == Parameter::RGB_TO_HLS) {
-        return Colorsys::RgbToHls(c);
-    } else if constexpr (T == Parameter::HLS_TO_RGB) {
-        c.red = c.red * 360.0f;
-        return Colorsys::HlsToRgb(c);
-    } else if constexpr (T == Parameter::RGB_TO_HSB) {
-        return Colorsys::RgbToHsb(c);
-    } else {
-        static_assert(T == Parameter::HSB_TO_RGB);
-        c.red = c.red * 360.0f;
-        return Colorsys::HsbToRgb(c);
+template <class D, std::size_t I>
+void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int width) {
+    constexpr const Conversion& kRow = kConversions[I];
+    constexpr const ColourSystem& kFrom = kRow.from();
+    constexpr const ColourSystem& kTo = kRow.to();
+    for (int x = 0; x < width; ++x) {
+        const typename D::Pixel p = src[x];
+        typename D::Pixel& d = dst[x];
+        d.alpha = p.alpha;
+        ColorFloat<float> c = D::load(p);
+        c.red = decode<kFrom.encodings[0]>(c.red);
+        c.green = decode<kFrom.encodings[1]>(c.green);
+        c.blue = decode<kFrom.encodings[2]>(c.blue);
+        const ColorFloat<float> r = kRow.apply(c);
+        d.red = encode<D, kTo.encodings[0]>(r.red);
+        d.green = encode<D, kTo.encodings[1]>(r.green);
+        d.blue = encode<D, kTo.encodings[2]>(r.blue);
     }
 }
 
-constexpr bool isForward(Type t) {
-    return t == Parameter::RGB_TO_YUV || t == Parameter::RGB_TO_HLS || t == Parameter::RGB_TO_HSB;
+// For a value that names no conversion: alpha only.
+template <class D>
+void copyAlphaRow(const typename D::Pixel* src, typename D::Pixel* dst, int width) {
+    for (int x = 0; x < width; ++x)
+        dst[x].alpha = src[x].alpha;
 }
 
-// Encodes a result's red, green and blue into the destination pixel (alpha is not touched).
-template <class D, Type T>
-void store(const ColorFloat<float>& r, typename D::Pixel& d) {
-    if constexpr (D::kQuantized) {
-        constexpr float M = D::kMax;
-        if constexpr (T == Parameter::RGB_TO_YUV) {
-            d.red = quantize<D>(r.red * M + 0.5f);
-            d.green = quantize<D>((r.green + 0.5f) * M + 0.5f);
-            d.blue = quantize<D>((r.blue + 0.5f) * M + 0.5f);
-        } else if constexpr (isForward(T)) { // HLS or HSB: hue first
-            d.red = quantize<D>(r.red * D::kHueScale + 0.5f);
-            d.green = quantize<D>(r.green * M + 0.5f);
-            d.blue = quantize<D>(r.blue * M + 0.5f);
-        } else {
-            d.red = quantize<D>(r.red * M + 0.5f);
-            d.green = quantize<D>(r.green * M + 0.5f);
-            d.blue = quantize<D>(r.blue * M + 0.5f);
-        }
-    } else {
-        if constexpr (T == Parameter::RGB_TO_YUV) {
-            d.red = r.red;
-            d.green = r.green + 0.5f;
-            d.blue = r.blue + 0.5f;
-        } else if constexpr (isForward(T)) {
-            d.red = r.red / 360.0f;
-            d.green = r.green;
-            d.blue = r.blue;
-        } else {
-            d.red = r.red;
-            d.green = r.green;
-            d.blue = r.blue;
-        }
-    }
+template <class D, std::size_t... I>
+constexpr std::array<RowKernel<D>, sizeof...(I)> rowKernels(std::index_sequence<I...>) {
+    return {{&convertRow<D, I>...}};
 }
 
-// A clipped, non-empty region: columns left..right-1, rows top..bottom-1.
-struct Bounds {
-    int left, top, right, bottom;
-};
+// The scalar row kernels of a depth, by table row.
+template <class D>
+constexpr std::array<RowKernel<D>, kConversionCount>
+    kRowKernels = rowKernels<D>(std::make_index_sequence<kConversionCount>());
+
+template <class D>
+RowKernel<D> rowKernel(Type type) {
+    const std::size_t row = conversionIndex(type);
+    return row < kConversionCount ? kRowKernels<D>[row] : &copyAlphaRow<D>;
+}
 
 // Rows of one world as typed pointers, stepped by the world's own stride (rowbytes over the
 // pixel size, so padding is skipped), in pointer-sized arithmetic.
 template <class Pixel, class Byte>
 class Rows {
 public:
-    Rows(Byte* data, A_long rowbytes, const Bounds& b)
+    Rows(Byte* data, A_long rowbytes, const Rect& r)
         : stride_(rowbytes / static_cast<A_long>(sizeof(Pixel))),
-          row_(reinterpret_cast<Pixel*>(data) + static_cast<std::ptrdiff_t>(b.top) * stride_ +
-               b.left) {}
+          row_(reinterpret_cast<Pixel*>(data) + static_cast<std::ptrdiff_t>(r.top) * stride_ +
+               r.left) {}
     Pixel* get() const { return row_; }
     void next() { row_ += stride_; }
 
@@ -143,50 +153,15 @@ private:
     Pixel* row_;
 };
 
-template <class D, class PerPixel>
-void forEachPixel(const PF_LayerDef& src, PF_LayerDef& dst, const Bounds& b, PerPixel perPixel) {
-    using Pixel = typename D::Pixel;
-    Rows<const Pixel, const PF_Pixel> in(src.data, src.rowbytes, b);
-    Rows<Pixel, PF_Pixel> out(dst.data, dst.rowbytes, b);
-    const int width = b.right - b.left;
-    for (int y = b.top; y < b.bottom; ++y, in.next(), out.next()) {
-        const Pixel* s = in.get();
-        Pixel* d = out.get();
-        for (int x = 0; x < width; ++x, ++s, ++d) {
-            // Read the whole pixel first: src and dst may be the same world.
-            const Pixel p = *s;
-            d->alpha = p.alpha;
-            perPixel(p, *d);
-        }
-    }
-}
-
-template <class D, Type T>
-void convertRegion(const PF_LayerDef& src, PF_LayerDef& dst, const Bounds& b) {
-    using Pixel = typename D::Pixel;
-    forEachPixel<D>(src, dst, b,
-                    [](const Pixel& p, Pixel& d) { store<D, T>(convert<T>(D::load(p)), d); });
-}
-
-// The conversion is chosen once per region; an unknown type writes alpha only.
+// Runs the row kernel over r, a non-empty region inside both worlds.
 template <class D>
-void convertDepth(Type type, const PF_LayerDef& src, PF_LayerDef& dst, const Bounds& b) {
+void convertRegion(RowKernel<D> kernel, const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
     using Pixel = typename D::Pixel;
-    switch (type) {
-    case Parameter::RGB_TO_YUV:
-        return convertRegion<D, Parameter::RGB_TO_YUV>(src, dst, b);
-    case Parameter::YUV_TO_RGB:
-        return convertRegion<D, Parameter::YUV_TO_RGB>(src, dst, b);
-    case Parameter::RGB_TO_HLS:
-        return convertRegion<D, Parameter::RGB_TO_HLS>(src, dst, b);
-    case Parameter::HLS_TO_RGB:
-        return convertRegion<D, Parameter::HLS_TO_RGB>(src, dst, b);
-    case Parameter::RGB_TO_HSB:
-        return convertRegion<D, Parameter::RGB_TO_HSB>(src, dst, b);
-    case Parameter::HSB_TO_RGB:
-        return convertRegion<D, Parameter::HSB_TO_RGB>(src, dst, b);
-    }
-    forEachPixel<D>(src, dst, b, [](const Pixel&, Pixel&) {});
+    Rows<const Pixel, const PF_Pixel> in(src.data, src.rowbytes, r);
+    Rows<Pixel, PF_Pixel> out(dst.data, dst.rowbytes, r);
+    const int width = r.getWidth();
+    for (int y = r.top; y < r.bottom; ++y, in.next(), out.next())
+        kernel(in.get(), out.get(), width);
 }
 
 } // namespace
@@ -224,13 +199,10 @@ public:
 private:
     template <class D>
     void _convert(Layer& src, Layer& dst, const Rect& region) {
-        const PF_LayerDef& in = *src.getWorld();
-        Bounds b{region.left > 0 ? region.left : 0, region.top > 0 ? region.top : 0,
-                 region.right < in.width ? region.right : in.width,
-                 region.bottom < in.height ? region.bottom : in.height};
-        if (b.bottom - b.top <= 0 || b.right - b.left <= 0)
+        const Rect clipped = region.intersect(src.getSize());
+        if (clipped.isEmpty())
             return;
-        convertDepth<D>(param_.type(), in, *dst.getWorld(), b);
+        convertRegion<D>(rowKernel<D>(param_.type()), *src.getWorld(), *dst.getWorld(), clipped);
     }
 
     Parameter param_;

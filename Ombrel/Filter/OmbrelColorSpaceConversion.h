@@ -1,5 +1,6 @@
 // Converts a region of a layer between RGB and YUV, HLS or HSB into another layer of the same
-// size, alpha copied unchanged.
+// size, alpha copied unchanged. The conversions, their popup values and their channel encodings
+// are listed in OmbrelConversions.h.
 //
 // Forward conversions store the target system's three components in red, green and blue:
 //   YUV: Y, U + 0.5, V + 0.5          HLS: H / 360, L, S          HSB: H / 360, S, B
@@ -9,6 +10,7 @@
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
+#include "Ombrel/Filter/OmbrelConversions.h"
 #include "Ombrel/Filter/OmbrelFilter.h"
 #include "Ombrel/OmbrelGeneral.h"
 #include "Ombrel/OmbrelLayer.h"
@@ -20,15 +22,8 @@ class ColorSpaceConversion : public IFilterWithRegion {
 public:
     class Parameter {
     public:
-        // The popup's 1-based entries; any other stored value converts nothing.
-        enum Type : A_long {
-            RGB_TO_YUV = 1,
-            YUV_TO_RGB = 2,
-            RGB_TO_HLS = 3,
-            HLS_TO_RGB = 4,
-            RGB_TO_HSB = 5,
-            HSB_TO_RGB = 6
-        };
+        // The popup's value; any value that names no conversion converts nothing.
+        using Type = ConversionType;
 
         Parameter() = default;
         // Stored unchecked.

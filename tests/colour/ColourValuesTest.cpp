@@ -127,6 +127,43 @@ TYPED_TEST(ColourValuePack, ClampsAndTruncates) {
     EXPECT_TRUE(std::isnan(f.blue));
 }
 
+// The two quantisers clamp alike and differ only in how they drop the fraction. Values are in
+// channel units.
+TYPED_TEST(ColourValuePack, QuantisersTruncateOrRoundHalfUpWithinZeroToMax) {
+    using T = TypeParam;
+    const T inf = std::numeric_limits<T>::infinity();
+    struct Case {
+        T in;
+        int truncated, roundedHalfUp;
+    };
+    const Case cases[] = {
+        {T(0), 0, 0},         {T(0.4), 0, 0},       {T(0.5), 0, 1},       {T(127.4), 127, 127},
+        {T(127.5), 127, 128}, {T(127.9), 127, 128}, {T(254.5), 254, 255}, {T(255), 255, 255},
+        {T(255.4), 255, 255}, {T(255.5), 255, 255}, {T(300), 255, 255},   {inf, 255, 255},
+        {T(-0.0), 0, 0},      {T(-0.4), 0, 0},      {T(-0.6), 0, 0},      {T(-300), 0, 0},
+        {-inf, 0, 0},         {T(kNaN), 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Ombrel::quantizeTruncate<A_u_char>(c.in, T(255)), c.truncated) << c.in;
+        EXPECT_EQ(Ombrel::quantizeRoundHalfUp<A_u_char>(c.in, T(255)), c.roundedHalfUp) << c.in;
+    }
+    // The 16-bit limit is 32768, not 65535.
+    EXPECT_EQ(Ombrel::quantizeTruncate<A_u_short>(T(32767.9), T(32768)), 32767);
+    EXPECT_EQ(Ombrel::quantizeRoundHalfUp<A_u_short>(T(32767.5), T(32768)), 32768);
+    EXPECT_EQ(Ombrel::quantizeRoundHalfUp<A_u_short>(T(40000), T(32768)), 32768);
+    EXPECT_EQ(Ombrel::quantizeRoundHalfUp<A_u_short>(T(65535), T(32768)), 32768);
+}
+
+// The half is added in the value's own precision, so a float just below a half rounds up where
+// the same value in double does not. Stored bytes depend on it.
+TEST(ColourValue, RoundHalfUpAddsTheHalfInTheValuesPrecision) {
+    const float below = std::nextafter(0.5f, 0.0f); // 0.49999997
+    EXPECT_EQ(Ombrel::quantizeRoundHalfUp<A_u_char>(below, 255.0f), 1);
+    EXPECT_EQ(Ombrel::quantizeRoundHalfUp<A_u_char>(double(below), 255.0), 0);
+    const float belowMax = std::nextafter(254.5f, 0.0f);
+    EXPECT_EQ(Ombrel::quantizeRoundHalfUp<A_u_char>(belowMax, 255.0f), 254);
+}
+
 TYPED_TEST(ColourValuePack, ArithmeticSeparatesVectorAndColourOperations) {
     using T = TypeParam;
     ColorFloat<T> c(T(3), T(2), T(-1), T(0.5));

@@ -38,6 +38,31 @@ TEST(ColourGeometry, Rectangles) {
     EXPECT_NE(r, Rect(-3, 4, 100, 201));
 }
 
+TEST(ColourGeometry, IntersectionKeepsTheOverlapOnly) {
+    struct Case {
+        Rect a, b, overlap;
+        bool empty;
+    };
+    const Rect layer(0, 0, 10, 5);
+    const Case cases[] = {
+        {Rect(2, 1, 4, 3), layer, Rect(2, 1, 4, 3), false},      // inside
+        {Rect(-5, -3, 4, 2), layer, Rect(0, 0, 4, 2), false},    // over the top left corner
+        {Rect(7, 2, 100, 100), layer, Rect(7, 2, 10, 5), false}, // over the bottom right
+        {Rect(-9, -9, 99, 99), layer, layer, false},             // around
+        {Rect(3, -2, 4, 9), layer, Rect(3, 0, 4, 5), false},     // one column through
+        {Rect(10, 0, 12, 5), layer, Rect(10, 0, 10, 5), true},   // touching the right edge
+        {Rect(-4, -4, 0, 5), layer, Rect(0, 0, 0, 5), true},     // touching the left edge
+        {Rect(0, 6, 10, 9), layer, Rect(0, 6, 10, 5), true},     // below: corners cross
+        {Rect(5, 3, 2, 4), layer, Rect(5, 3, 2, 4), true},       // crossed to begin with
+        {Rect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), layer, layer, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.a.intersect(c.b), c.overlap) << c.a.left << "," << c.a.top;
+        EXPECT_EQ(c.b.intersect(c.a), c.overlap) << "order matters for " << c.a.left;
+        EXPECT_EQ(c.a.intersect(c.b).isEmpty(), c.empty) << c.a.left << "," << c.a.top;
+    }
+}
+
 TEST(ColourGeometry, BorderTableForSizeFour) {
     struct Case {
         BorderType type;

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
 #include "TestUtils.h"
@@ -111,14 +113,13 @@ TEST(ConversionFilter32, NaNAndInfiniteInputsReadAsTheirBounds) {
         {P{0.5f, NAN, NAN, NAN}, P{0.5f, 0.0f, 0.0f, 0.0f}},
         {P{0.5f, inf, -inf, NAN}, P{0.5f, 1.0f, 0.0f, 0.0f}},
     }};
-    for (const Type type : {Type::RGB_TO_YUV, Type::YUV_TO_RGB, Type::RGB_TO_HLS, Type::HLS_TO_RGB,
-                            Type::RGB_TO_HSB, Type::HSB_TO_RGB})
+    for (const Conversion& conversion : kConversions)
         for (const auto& [input, same] : cases) {
-            const P got = convertOne(input, type);
-            const P want = convertOne(same, type);
+            const P got = convertOne(input, conversion.type);
+            const P want = convertOne(same, conversion.type);
             EXPECT_FALSE(std::isnan(got.red) || std::isnan(got.green) || std::isnan(got.blue))
-                << "type " << type;
-            EXPECT_TRUE(samePixel(got, want)) << "type " << type;
+                << conversion.name;
+            EXPECT_TRUE(samePixel(got, want)) << conversion.name;
         }
 }
 
@@ -128,8 +129,6 @@ template <class P>
 class ConversionFilter : public ::testing::Test {
 protected:
     using Traits = PixelTraits<P>;
-    static constexpr Type kTypes[] = {Type::RGB_TO_YUV, Type::YUV_TO_RGB, Type::RGB_TO_HLS,
-                                      Type::HLS_TO_RGB, Type::RGB_TO_HSB, Type::HSB_TO_RGB};
 
     // A pixel of varied channels, in range for the depth.
     static P sample(int x, int y) {
@@ -191,7 +190,9 @@ TYPED_TEST(ConversionFilter, RegionOutsideOrSizeMismatchWritesNothing) {
 
 TYPED_TEST(ConversionFilter, UnknownTypeCopiesAlphaOnly) {
     using P = TypeParam;
-    for (const A_long type : {0, 7, -1, 1000}) {
+    // Just outside the table at both ends, and far outside.
+    const A_long past = static_cast<A_long>(kConversionCount) + 1;
+    for (const A_long type : {A_long{0}, past, A_long{-1}, A_long{1000}}) {
         TestWorld<P> src(4, 3), dst(4, 3, 0, this->sentinel());
         this->fill(src);
         this->run(src, dst, static_cast<Type>(type), Rect(0, 0, 4, 3));
@@ -206,7 +207,8 @@ TYPED_TEST(ConversionFilter, UnknownTypeCopiesAlphaOnly) {
 
 TYPED_TEST(ConversionFilter, StridesOfEachWorldAreHonoured) {
     using P = TypeParam;
-    for (const Type type : this->kTypes) {
+    for (const Conversion& conversion : kConversions) {
+        const Type type = conversion.type;
         TestWorld<P> src(5, 4), dst(5, 4), srcPadded(5, 4, 3), dstPadded(5, 4, 1, this->sentinel());
         this->fill(src);
         this->fill(srcPadded);
@@ -222,7 +224,8 @@ TYPED_TEST(ConversionFilter, StridesOfEachWorldAreHonoured) {
 
 TYPED_TEST(ConversionFilter, InPlaceEqualsOutOfPlace) {
     using P = TypeParam;
-    for (const Type type : this->kTypes) {
+    for (const Conversion& conversion : kConversions) {
+        const Type type = conversion.type;
         TestWorld<P> src(7, 3), dst(7, 3), same(7, 3);
         this->fill(src);
         this->fill(same);
@@ -299,20 +302,77 @@ TYPED_TEST(ConversionFilter, ForwardResultsAgreeWithAReferenceWithinOneStep) {
     }
 }
 
-TEST(ConversionFilterRoundTrip, FloatHlsAndHsbComeBack) {
+// The backward row of the same system, or null.
+const Conversion* inverseOf(const Conversion& forward) {
+    for (const Conversion& c : kConversions)
+        if (c.system == forward.system && !c.isForward())
+            return &c;
+    return nullptr;
+}
+
+// Opaque 32-bit colours on a grid of steps + 1 levels per channel, 0 to 1.
+std::vector<PF_PixelFloat> floatGrid(int steps) {
     std::vector<PF_PixelFloat> pixels;
-    for (int r = 0; r <= 20; ++r)
-        for (int g = 0; g <= 20; ++g)
-            for (int b = 0; b <= 20; ++b)
-                pixels.push_back({1.0f, r / 20.0f, g / 20.0f, b / 20.0f});
-    const std::pair<Type, Type> pairs[] = {{Type::RGB_TO_HLS, Type::HLS_TO_RGB},
-                                           {Type::RGB_TO_HSB, Type::HSB_TO_RGB}};
-    for (const auto& [forward, backward] : pairs) {
-        const auto back = convertRow(convertRow(pixels, forward), backward);
+    const float n = static_cast<float>(steps);
+    for (int r = 0; r <= steps; ++r)
+        for (int g = 0; g <= steps; ++g)
+            for (int b = 0; b <= steps; ++b)
+                pixels.push_back({1.0f, r / n, g / n, b / n});
+    return pixels;
+}
+
+// Each backward conversion reads what its forward conversion writes: at 32 bits, where nothing is
+// quantised, the colours come back.
+TEST(ConversionFilterRoundTrip, FloatColoursComeBackThroughEverySystem) {
+    const std::vector<PF_PixelFloat> pixels = floatGrid(20);
+    for (const Conversion& forward : kConversions) {
+        if (!forward.isForward())
+            continue;
+        const Conversion* backward = inverseOf(forward);
+        ASSERT_NE(backward, nullptr) << forward.name;
+        // The YUV weights have three decimals, so its two matrices are inverse only to about 5e-4.
+        const double tol = forward.system == &kYuv ? 1e-3 : 2e-6;
+        const auto back = convertRow(convertRow(pixels, forward.type), backward->type);
         for (std::size_t i = 0; i < pixels.size(); ++i) {
-            ASSERT_NEAR(back[i].red, pixels[i].red, 2e-6);
-            ASSERT_NEAR(back[i].green, pixels[i].green, 2e-6);
-            ASSERT_NEAR(back[i].blue, pixels[i].blue, 2e-6);
+            ASSERT_NEAR(back[i].red, pixels[i].red, tol) << forward.name << " " << i;
+            ASSERT_NEAR(back[i].green, pixels[i].green, tol) << forward.name << " " << i;
+            ASSERT_NEAR(back[i].blue, pixels[i].blue, tol) << forward.name << " " << i;
+        }
+    }
+}
+
+// ---- The table the popup and the filter are derived from -------------------------------------
+
+TEST(ConversionTable, EveryRowIsNamedAfterItsSystemsAndHasItsInverse) {
+    for (const Conversion& c : kConversions) {
+        EXPECT_EQ(std::string(c.name), std::string(c.from().name) + " to " + c.to().name);
+        EXPECT_NE(c.system, &kRgb) << c.name;
+        const Conversion* inverse = c.isForward() ? inverseOf(c) : nullptr;
+        EXPECT_TRUE(!c.isForward() || inverse != nullptr) << c.name << " has no backward row";
+        int sameSystemSameDirection = 0;
+        for (const Conversion& other : kConversions)
+            sameSystemSameDirection += other.system == c.system && other.direction == c.direction;
+        EXPECT_EQ(sameSystemSameDirection, 1) << c.name;
+    }
+    for (const A_long outside : {0, -1, static_cast<A_long>(kConversionCount) + 1})
+        EXPECT_EQ(conversionIndex(outside), kConversionCount) << outside;
+}
+
+// Forward conversions of colours in 0..1 fill channels of an ordinary image: every encoding keeps
+// its component within 0..1 at 32 bits (where nothing clamps the result).
+TEST(ConversionTable, ForwardEncodingsStayInsideTheUnitRange) {
+    const std::vector<PF_PixelFloat> pixels = floatGrid(16);
+    for (const Conversion& c : kConversions) {
+        if (!c.isForward())
+            continue;
+        const auto out = convertRow(pixels, c.type);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const float channels[3] = {out[i].red, out[i].green, out[i].blue};
+            for (int k = 0; k < 3; ++k) {
+                ASSERT_GE(channels[k], -1e-6f) << c.name << " " << c.to().components[k] << " " << i;
+                ASSERT_LE(channels[k], 1.0f + 1e-6f)
+                    << c.name << " " << c.to().components[k] << " " << i;
+            }
         }
     }
 }

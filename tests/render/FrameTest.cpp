@@ -157,17 +157,18 @@ TEST(Frames, EveryThreadCountGivesTheSameFrame) {
     for (Depth d : kDepths) {
         inputs.push_back(varied(37, 23, d));
         expected.emplace_back();
-        for (int from = 1; from <= 6; ++from)
-            expected.back().push_back(direct(inputs.back(), static_cast<Type>(from)));
+        for (const Ombrel::Conversion& c : Ombrel::kConversions)
+            expected.back().push_back(direct(inputs.back(), c.type));
     }
     for (int threads : {1, 2, 3, 7, 64}) {
         Session s(threads);
         for (std::size_t d = 0; d < inputs.size(); ++d)
-            for (int from = 1; from <= 6; ++from) {
-                const FrameResult r = s.render(inputs[d], from);
+            for (std::size_t row = 0; row < Ombrel::kConversionCount; ++row) {
+                const Ombrel::Conversion& c = Ombrel::kConversions[row];
+                const FrameResult r = s.render(inputs[d], c.type);
                 ASSERT_EQ(r.err(), PF_Err_NONE);
-                EXPECT_TRUE(r.output == expected[d][from - 1])
-                    << threads << " threads, depth " << int(inputs[d].depth) << ", from " << from;
+                EXPECT_TRUE(r.output == expected[d][row])
+                    << threads << " threads, depth " << int(inputs[d].depth) << ", " << c.name;
             }
     }
 }
@@ -238,7 +239,7 @@ TEST(Frames, PopupValueIsReadAtTheFramesTime) {
 TEST(Frames, OutOfRangePopupValueWritesAlphaOnly) {
     Session s;
     const Image input = varied(5, 3, Depth::Bits16);
-    for (int from : {0, 7}) {
+    for (const int from : {0, static_cast<int>(Ombrel::kConversionCount) + 1}) {
         const FrameResult r = s.render(input, from);
         ASSERT_EQ(r.err(), PF_Err_NONE);
         for (int y = 0; y < 3; ++y)
