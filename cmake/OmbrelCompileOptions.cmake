@@ -15,8 +15,9 @@ if(OMBREL_SANITIZE)
 endif()
 
 # ombrel_target_warnings(<target> [STRICT])
-#   STRICT adds implicit narrowing and sign conversions, shadowed names and float-to-double
-#   promotions: the effect's own code is held to it, so every conversion there is written out.
+#   STRICT adds implicit narrowing conversions (sign conversions too under clang), shadowed
+#   names and float-to-double promotions: the effect's own code is held to it, so every such
+#   conversion there is written out.
 function(ombrel_target_warnings target)
   cmake_parse_arguments(ARG "STRICT" "" "" ${ARGN})
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
