@@ -7,6 +7,7 @@
 #include <new>
 
 #include "HostInterface/SuiteInterface.h"
+#include "Ombrel/Filter/Kernels/RowKernels.h"
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
 #include "Ombrel/Filter/OmbrelConversions.h"
 #include "Ombrel/Filter/OmbrelFilterMulti.h"
@@ -140,6 +141,8 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
 // id in a 4-byte global handle. A handle that is not kept (lock or registration failed, or a
 // suite is missing) is disposed rather than leaked.
 PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
+    // The conversion kernels are chosen here, once per process, from the CPU and OMBREL_KERNEL.
+    Ombrel::Kernels::activePath();
     out_data->my_version = OmbrelPiPL::kVersion;
     out_data->out_flags |= OmbrelPiPL::kOutFlags;
     out_data->out_flags2 |= OmbrelPiPL::kOutFlags2;

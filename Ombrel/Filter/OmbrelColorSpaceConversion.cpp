@@ -3,7 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <type_traits>
 #include <utility>
+
+#include "Ombrel/Filter/Kernels/RowKernels.h"
 
 namespace Ombrel {
 
@@ -153,15 +156,41 @@ private:
     Pixel* row_;
 };
 
-// Runs the row kernel over r, a non-empty region inside both worlds.
+// The vector row kernel of a depth for table row `row`, if the path has one.
 template <class D>
-void convertRegion(RowKernel<D> kernel, const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
+Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k, std::size_t row) {
+    if (k == nullptr || row >= kConversionCount)
+        return nullptr;
+    if constexpr (std::is_same_v<D, Depth8>)
+        return k->row8[row];
+    else if constexpr (std::is_same_v<D, Depth16>)
+        return k->row16[row];
+    else
+        return k->row32[row];
+}
+
+// Runs the row kernels over r, a non-empty region inside both worlds: the vector kernel, when
+// there is one, over whole vectors, the scalar one over the rest (the row's tail, and any vector
+// the vector kernel leaves to it).
+template <class D>
+void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> vector, int lanes,
+                   const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
     using Pixel = typename D::Pixel;
     Rows<const Pixel, const PF_Pixel> in(src.data, src.rowbytes, r);
     Rows<Pixel, PF_Pixel> out(dst.data, dst.rowbytes, r);
     const int width = r.getWidth();
-    for (int y = r.top; y < r.bottom; ++y, in.next(), out.next())
-        kernel(in.get(), out.get(), width);
+    for (int y = r.top; y < r.bottom; ++y, in.next(), out.next()) {
+        const Pixel* s = in.get();
+        Pixel* d = out.get();
+        int x = 0;
+        while (x < width) {
+            if (vector != nullptr)
+                x += vector(s + x, d + x, width - x);
+            const int n = vector != nullptr && width - x > lanes ? lanes : width - x;
+            scalar(s + x, d + x, n);
+            x += n;
+        }
+    }
 }
 
 } // namespace
@@ -170,39 +199,42 @@ class ColorSpaceConversion::Impl {
 public:
     explicit Impl(const Parameter& param) : param_(param) {}
 
-    void execute(Layer& src, Layer& dst, const Rect& region) {
+    // The whole region on one kernel path (null kernels: the scalar code alone).
+    void execute(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* kernels) {
         if (!src.equalInSize(dst))
             return;
         switch (src.getBPC()) {
         case BPC_8:
-            _convert8(src, dst, region);
+            _convert8(src, dst, region, kernels);
             break;
         case BPC_16:
-            _convert16(src, dst, region);
+            _convert16(src, dst, region, kernels);
             break;
         case BPC_32:
-            _convert32(src, dst, region);
+            _convert32(src, dst, region, kernels);
             break;
         }
     }
 
-    void _convert8(Layer& src, Layer& dst, const Rect& region) {
-        _convert<Depth8>(src, dst, region);
+    void _convert8(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
+        _convert<Depth8>(src, dst, region, k);
     }
-    void _convert16(Layer& src, Layer& dst, const Rect& region) {
-        _convert<Depth16>(src, dst, region);
+    void _convert16(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
+        _convert<Depth16>(src, dst, region, k);
     }
-    void _convert32(Layer& src, Layer& dst, const Rect& region) {
-        _convert<Depth32>(src, dst, region);
+    void _convert32(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
+        _convert<Depth32>(src, dst, region, k);
     }
 
 private:
     template <class D>
-    void _convert(Layer& src, Layer& dst, const Rect& region) {
+    void _convert(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
         const Rect clipped = region.intersect(src.getSize());
         if (clipped.isEmpty())
             return;
-        convertRegion<D>(rowKernel<D>(param_.type()), *src.getWorld(), *dst.getWorld(), clipped);
+        const std::size_t row = conversionIndex(param_.type());
+        convertRegion<D>(rowKernel<D>(param_.type()), vectorKernel<D>(k, row),
+                         k != nullptr ? k->lanes : 0, *src.getWorld(), *dst.getWorld(), clipped);
     }
 
     Parameter param_;
@@ -223,7 +255,12 @@ void ColorSpaceConversion::execute(Layer& src, Layer& dst) {
 }
 
 void ColorSpaceConversion::execute(Layer& src, Layer& dst, const Rect& region) {
-    static_cast<Impl*>(holder->GetPtr())->execute(src, dst, region);
+    executeOnPath(src, dst, region, Kernels::activePath());
+}
+
+void ColorSpaceConversion::executeOnPath(Layer& src, Layer& dst, const Rect& region,
+                                         Kernels::Path path) {
+    static_cast<Impl*>(holder->GetPtr())->execute(src, dst, region, Kernels::rowKernels(path));
 }
 
 } // namespace Ombrel

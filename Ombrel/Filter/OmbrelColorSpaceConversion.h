@@ -18,6 +18,10 @@
 
 namespace Ombrel {
 
+namespace Kernels {
+enum class Path; // Ombrel/Filter/Kernels/KernelPath.h
+}
+
 class ColorSpaceConversion : public IFilterWithRegion {
 public:
     class Parameter {
@@ -50,6 +54,9 @@ public:
     // disjoint regions of the same layers, and with src and dst wrapping one world. Layers of
     // different sizes or an unknown depth are left untouched.
     void execute(Layer& src, Layer& dst, const Rect& region) override;
+    // The same on the given kernel path instead of the process's choice, for comparing paths; a
+    // path this build or CPU lacks runs the scalar code.
+    void executeOnPath(Layer& src, Layer& dst, const Rect& region, Kernels::Path path);
 
     class Impl;
 

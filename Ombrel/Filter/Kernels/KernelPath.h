@@ -1,0 +1,131 @@
+// Which conversion kernels run: the rule the effect applies once per process, from the CPU and
+// the environment variable OMBREL_KERNEL. Dependency-free (the standard C library and the
+// compiler's CPUID access only), so that ombrel-render can say what a module built from the same
+// sources will choose without reaching into the effect.
+//
+//   OMBREL_KERNEL unset, empty or "auto"   the fastest path this CPU and build have
+//   OMBREL_KERNEL=scalar|sse2|sse41|avx2  that path; one the CPU or build lacks falls back to the
+//                                          fastest one below it; an unknown value counts as auto
+//
+// Every path gives the same bytes; the scalar one is the reference the others are tested against.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+
+#if !defined(OMBREL_SIMD_OFF) && (defined(__x86_64__) || defined(_M_X64))
+#define OMBREL_KERNELS_X86 1
+#if defined(_MSC_VER)
+#include <intrin.h>
+#else
+#include <cpuid.h>
+#endif
+#else
+#define OMBREL_KERNELS_X86 0
+#endif
+
+namespace Ombrel::Kernels {
+
+// In order of speed; each x86 path needs the instruction sets of those before it.
+enum class Path { Scalar = 0, Sse2 = 1, Sse41 = 2, Avx2 = 3 };
+
+inline const char* pathName(Path path) {
+    switch (path) {
+    case Path::Sse2:
+        return "sse2";
+    case Path::Sse41:
+        return "sse41";
+    case Path::Avx2:
+        return "avx2";
+    case Path::Scalar:
+        break;
+    }
+    return "scalar";
+}
+
+// The fastest path the processor can run (and the operating system supports: AVX2 registers
+// need the OS to save the YMM state on context switches). Scalar when the vector paths are not
+// built (OMBREL_SIMD off, or not an x86-64 target).
+inline Path cpuBestPath() {
+#if OMBREL_KERNELS_X86
+    unsigned leaf1[4] = {0, 0, 0, 0}; // eax, ebx, ecx, edx
+    unsigned leaf7[4] = {0, 0, 0, 0};
+    unsigned maxLeaf = 0;
+#if defined(_MSC_VER)
+    int r[4];
+    __cpuid(r, 0);
+    maxLeaf = static_cast<unsigned>(r[0]);
+    __cpuid(r, 1);
+    for (int i = 0; i < 4; ++i)
+        leaf1[i] = static_cast<unsigned>(r[i]);
+    if (maxLeaf >= 7) {
+        __cpuidex(r, 7, 0);
+        for (int i = 0; i < 4; ++i)
+            leaf7[i] = static_cast<unsigned>(r[i]);
+    }
+#else
+    maxLeaf = __get_cpuid_max(0, nullptr);
+    __get_cpuid(1, &leaf1[0], &leaf1[1], &leaf1[2], &leaf1[3]);
+    if (maxLeaf >= 7)
+        __cpuid_count(7, 0, leaf7[0], leaf7[1], leaf7[2], leaf7[3]);
+#endif
+    const bool sse2 = (leaf1[3] >> 26) & 1u;
+    const bool sse41 = (leaf1[2] >> 19) & 1u;
+    const bool osxsave = (leaf1[2] >> 27) & 1u;
+    const bool avx = (leaf1[2] >> 28) & 1u;
+    const bool avx2 = (leaf7[1] >> 5) & 1u;
+    bool osYmm = false;
+    if (osxsave && avx) {
+        // XCR0 bits 1 and 2: the OS saves the SSE and the upper YMM halves.
+#if defined(_MSC_VER)
+        const unsigned long long xcr0 = _xgetbv(0);
+#else
+        unsigned lo = 0, hi = 0;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        const unsigned long long xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
+#endif
+        osYmm = (xcr0 & 6u) == 6u;
+    }
+    if (sse2 && sse41 && avx2 && osYmm)
+        return Path::Avx2;
+    if (sse2 && sse41)
+        return Path::Sse41;
+    if (sse2)
+        return Path::Sse2;
+#endif
+    return Path::Scalar;
+}
+
+struct PathChoice {
+    Path path;
+    const char* reason; // one line, for ombrel-render --info
+};
+
+// The rule itself, given the CPU's best path and the variable's value (null when unset).
+inline PathChoice choosePath(Path best, const char* request) {
+    const bool automatic = request == nullptr || *request == '\0' || !std::strcmp(request, "auto");
+    if (automatic) {
+        return {best, best == Path::Scalar ? "no vector path in this build or on this CPU"
+                                           : "the fastest path this CPU has"};
+    }
+    for (int i = 0; i <= static_cast<int>(Path::Avx2); ++i) {
+        const Path p = static_cast<Path>(i);
+        if (std::strcmp(request, pathName(p)) != 0)
+            continue;
+        if (p <= best)
+            return {p, "OMBREL_KERNEL asks for it"};
+        return {best, "OMBREL_KERNEL asks for a path this CPU or build lacks; the fastest below"};
+    }
+    return {best, "OMBREL_KERNEL has an unknown value; the fastest path this CPU has"};
+}
+
+// What the effect chooses in this process's environment.
+inline PathChoice choosePath() {
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996) // getenv: read once, not kept
+#endif
+    const char* request = std::getenv("OMBREL_KERNEL");
+    return choosePath(cpuBestPath(), request);
+}
+
+} // namespace Ombrel::Kernels

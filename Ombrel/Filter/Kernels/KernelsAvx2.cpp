@@ -1,0 +1,120 @@
+// The AVX2 row kernels: eight pixels per vector. Built with AVX2 and nothing beyond it (no FMA),
+// and only called after the CPU and the OS have been found to support it.
+//
+// The pixel shuffles work within each 128-bit half, so the lanes hold the pixels in a permuted
+// order; the stores undo exactly the permutation of the loads.
+#include <immintrin.h>
+
+#include "Ombrel/Filter/Kernels/KernelBody.h"
+
+namespace Ombrel::Kernels {
+namespace {
+
+struct Avx2 {
+    static constexpr int kLanes = 8;
+    using F = __m256;
+    using I = __m256i;
+
+    static F set1(float x) { return _mm256_set1_ps(x); }
+    static F zero() { return _mm256_setzero_ps(); }
+    static F add(F a, F b) { return _mm256_add_ps(a, b); }
+    static F sub(F a, F b) { return _mm256_sub_ps(a, b); }
+    static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
+    static F div(F a, F b) { return _mm256_div_ps(a, b); }
+    static F minps(F a, F b) { return _mm256_min_ps(a, b); }
+    static F maxps(F a, F b) { return _mm256_max_ps(a, b); }
+    static F lt(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
+    static F gt(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+    static F ge(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+    static F eq(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
+    static F band(F a, F b) { return _mm256_and_ps(a, b); }
+    static F bor(F a, F b) { return _mm256_or_ps(a, b); }
+    static F bandnot(F a, F b) { return _mm256_andnot_ps(a, b); }
+    static F select(F m, F yes, F no) { return _mm256_blendv_ps(no, yes, m); }
+    static bool all(F m) { return _mm256_movemask_ps(m) == 0xFF; }
+    static F floor(F x) { return _mm256_floor_ps(x); }
+    static I cvtt(F x) { return _mm256_cvttps_epi32(x); }
+
+    // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
+    static F dec8FromRepeated(I t) {
+        const I bits = _mm256_add_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(t)),
+                                        _mm256_set1_epi32(1 - (24 << 23)));
+        return _mm256_castsi256_ps(
+            _mm256_andnot_si256(_mm256_cmpeq_epi32(t, _mm256_setzero_si256()), bits));
+    }
+    static I spread(char c) {
+        const char z = -1;
+        const char c4 = char(c + 4), c8 = char(c + 8), c12 = char(c + 12);
+        return _mm256_setr_epi8(c, c, c, z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z, c, c, c,
+                                z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z);
+    }
+    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+        raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        r = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(1)));
+        g = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(2)));
+        b = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(3)));
+    }
+    static void store8(PF_Pixel* p, I raw, I r, I g, I b) {
+        const I argb =
+            _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(raw, _mm256_set1_epi32(0xFF)),
+                                            _mm256_slli_epi32(r, 8)),
+                            _mm256_or_si256(_mm256_slli_epi32(g, 16), _mm256_slli_epi32(b, 24)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), argb);
+    }
+
+    static F dec16(I c) {
+        return _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_set1_ps(1.0f / 32768.0f));
+    }
+    static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
+        const I v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const I v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 4));
+        const I t0 = _mm256_unpacklo_epi16(v0, v1), t1 = _mm256_unpackhi_epi16(v0, v1);
+        const I ar = _mm256_unpacklo_epi16(t0, t1), gb = _mm256_unpackhi_epi16(t0, t1);
+        const I z = _mm256_setzero_si256();
+        a = _mm256_unpacklo_epi16(ar, z);
+        r = dec16(_mm256_unpackhi_epi16(ar, z));
+        g = dec16(_mm256_unpacklo_epi16(gb, z));
+        b = dec16(_mm256_unpackhi_epi16(gb, z));
+    }
+    static void store16(PF_Pixel16* p, I a, I r, I g, I b) {
+        const I ar = _mm256_packus_epi32(a, r), gb = _mm256_packus_epi32(g, b);
+        const I s0 = _mm256_unpacklo_epi16(ar, gb), s1 = _mm256_unpackhi_epi16(ar, gb);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_unpacklo_epi16(s0, s1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 4), _mm256_unpackhi_epi16(s0, s1));
+    }
+
+    // A 4 x 4 transpose in each half: its own inverse.
+    static void transpose(F& a, F& b, F& c, F& d) {
+        const F t0 = _mm256_unpacklo_ps(a, b), t1 = _mm256_unpackhi_ps(a, b);
+        const F t2 = _mm256_unpacklo_ps(c, d), t3 = _mm256_unpackhi_ps(c, d);
+        a = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+        b = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+        c = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+        d = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
+        const float* f = reinterpret_cast<const float*>(p);
+        a = _mm256_loadu_ps(f);
+        r = _mm256_loadu_ps(f + 8);
+        g = _mm256_loadu_ps(f + 16);
+        b = _mm256_loadu_ps(f + 24);
+        transpose(a, r, g, b);
+    }
+    static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
+        transpose(a, r, g, b);
+        float* f = reinterpret_cast<float*>(p);
+        _mm256_storeu_ps(f, a);
+        _mm256_storeu_ps(f + 8, r);
+        _mm256_storeu_ps(f + 16, g);
+        _mm256_storeu_ps(f + 24, b);
+    }
+};
+
+} // namespace
+
+const RowKernels& avx2Kernels() {
+    static const RowKernels kernels = makeRowKernels<Avx2>();
+    return kernels;
+}
+
+} // namespace Ombrel::Kernels

@@ -1,0 +1,50 @@
+#include "Ombrel/Filter/Kernels/RowKernels.h"
+
+#include "Ombrel/Filter/Kernels/KernelPath.h"
+#include "Ombrel/Filter/OmbrelConversions.h"
+
+namespace Ombrel::Kernels {
+
+// The kernels' rows are the table's.
+static_assert(kKernelConversions == kConversionCount);
+static_assert(kConversions[kRgbToYuv].type == RGB_TO_YUV);
+static_assert(kConversions[kYuvToRgb].type == YUV_TO_RGB);
+static_assert(kConversions[kRgbToHls].type == RGB_TO_HLS);
+static_assert(kConversions[kHlsToRgb].type == HLS_TO_RGB);
+static_assert(kConversions[kRgbToHsb].type == RGB_TO_HSB);
+static_assert(kConversions[kHsbToRgb].type == HSB_TO_RGB);
+
+#if OMBREL_KERNELS_X86
+// One per instruction-set unit, each built with its own flags.
+const RowKernels& sse2Kernels();
+const RowKernels& sse41Kernels();
+const RowKernels& avx2Kernels();
+#endif
+
+const RowKernels* rowKernels(Path path) {
+#if OMBREL_KERNELS_X86
+    static const Path best = cpuBestPath();
+    if (path > best)
+        return nullptr;
+    switch (path) {
+    case Path::Sse2:
+        return &sse2Kernels();
+    case Path::Sse41:
+        return &sse41Kernels();
+    case Path::Avx2:
+        return &avx2Kernels();
+    case Path::Scalar:
+        break;
+    }
+#else
+    (void)path;
+#endif
+    return nullptr;
+}
+
+Path activePath() {
+    static const Path path = choosePath().path;
+    return path;
+}
+
+} // namespace Ombrel::Kernels

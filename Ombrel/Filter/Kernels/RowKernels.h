@@ -1,0 +1,51 @@
+// Vector row kernels of the conversion filter, one set per x86 path, and the process's choice
+// among them.
+//
+// A row kernel converts the first pixels of a row a whole vector at a time and returns how many
+// it converted: a multiple of `lanes`, at most `count`. It stops early at a vector that holds a
+// value outside the range its arithmetic is exact for (the filter never produces one, but the
+// kernels do not rely on it); the caller converts what is left with the scalar code, which stays
+// the reference. Each pixel is read whole before its destination is written, so src may equal dst.
+// Bytes are identical to the scalar code for every input.
+#pragma once
+
+#include "HostInterface/EffectInterface.h"
+
+namespace Ombrel::Kernels {
+
+// Declared in KernelPath.h, which the instruction-set units must not include (its inline
+// functions would be compiled there with their flags).
+enum class Path;
+
+template <class Pixel>
+using RowKernel = int (*)(const Pixel* src, Pixel* dst, int count);
+
+// The conversions by their rows in the effect's table (Ombrel/Filter/OmbrelConversions.h, which
+// RowKernels.cpp checks this against; the instruction-set units cannot include that table, whose
+// functions are inline).
+enum KernelConversion : int {
+    kRgbToYuv = 0,
+    kYuvToRgb = 1,
+    kRgbToHls = 2,
+    kHlsToRgb = 3,
+    kRgbToHsb = 4,
+    kHsbToRgb = 5,
+    kKernelConversions = 6
+};
+
+// Indexed by the conversion's row.
+struct RowKernels {
+    int lanes; // pixels per vector
+    RowKernel<PF_Pixel> row8[kKernelConversions];
+    RowKernel<PF_Pixel16> row16[kKernelConversions];
+    RowKernel<PF_PixelFloat> row32[kKernelConversions];
+};
+
+// The kernels of a path, or null for the scalar path and for a path this build or CPU lacks.
+const RowKernels* rowKernels(Path path);
+
+// The path chosen once per process (on first call; global setup makes that call) from the CPU
+// and OMBREL_KERNEL. Thread-safe.
+Path activePath();
+
+} // namespace Ombrel::Kernels

@@ -1,0 +1,120 @@
+// SSE2 instruction-set traits for KernelBody.h: four pixels per vector. Included by the SSE2
+// unit, and by the SSE4.1 unit, which replaces a few members. Unnamed namespace for the reason
+// given in KernelBody.h.
+#pragma once
+
+#include <emmintrin.h>
+
+#include "HostInterface/EffectInterface.h"
+
+namespace Ombrel::Kernels {
+namespace {
+
+struct Sse2 {
+    static constexpr int kLanes = 4;
+    using F = __m128;
+    using I = __m128i;
+
+    static F set1(float x) { return _mm_set1_ps(x); }
+    static F zero() { return _mm_setzero_ps(); }
+    static F add(F a, F b) { return _mm_add_ps(a, b); }
+    static F sub(F a, F b) { return _mm_sub_ps(a, b); }
+    static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+    static F div(F a, F b) { return _mm_div_ps(a, b); }
+    static F minps(F a, F b) { return _mm_min_ps(a, b); }
+    static F maxps(F a, F b) { return _mm_max_ps(a, b); }
+    static F lt(F a, F b) { return _mm_cmplt_ps(a, b); }
+    static F gt(F a, F b) { return _mm_cmpgt_ps(a, b); }
+    static F ge(F a, F b) { return _mm_cmpge_ps(a, b); }
+    static F eq(F a, F b) { return _mm_cmpeq_ps(a, b); }
+    static F band(F a, F b) { return _mm_and_ps(a, b); }
+    static F bor(F a, F b) { return _mm_or_ps(a, b); }
+    static F bandnot(F a, F b) { return _mm_andnot_ps(a, b); }
+    static F select(F m, F yes, F no) {
+        return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no));
+    }
+    static bool all(F m) { return _mm_movemask_ps(m) == 0xF; }
+    // Through truncation: floor for 0 <= x < 2^31, and +0 for -0.
+    static F floor(F x) { return _mm_cvtepi32_ps(_mm_cvttps_epi32(x)); }
+    static I cvtt(F x) { return _mm_cvttps_epi32(x); }
+
+    // x / 255.0f for integer lanes x in 0..255, correctly rounded, without a division. With
+    // t = x * 65793 (x repeated in three bytes; exact as a float), x / 255 = t * 2^-24 * (1 +
+    // 2^-24 + 2^-48 + ...) lies above the midpoint between t * 2^-24 and the next float up, and
+    // not above that float (it is that float for x = 255): so the rounded quotient is the next
+    // float, whose bits are t's plus one with the exponent lowered by 24. x = 0 gives 0.
+    static F dec8FromRepeated(I t) {
+        const I bits =
+            _mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)), _mm_set1_epi32(1 - (24 << 23)));
+        return _mm_castsi128_ps(_mm_andnot_si128(_mm_cmpeq_epi32(t, _mm_setzero_si128()), bits));
+    }
+    static I repeat3(I x) {
+        return _mm_or_si128(x, _mm_or_si128(_mm_slli_epi32(x, 8), _mm_slli_epi32(x, 16)));
+    }
+
+    // Pixels are alpha, red, green, blue bytes: red is bits 8..15 of a 32-bit lane.
+    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+        raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const I byte = _mm_set1_epi32(0xFF);
+        r = dec8FromRepeated(repeat3(_mm_and_si128(_mm_srli_epi32(raw, 8), byte)));
+        g = dec8FromRepeated(repeat3(_mm_and_si128(_mm_srli_epi32(raw, 16), byte)));
+        b = dec8FromRepeated(repeat3(_mm_srli_epi32(raw, 24)));
+    }
+    // r, g, b in 0..255; alpha is the loaded pixels' own byte.
+    static void store8(PF_Pixel* p, I raw, I r, I g, I b) {
+        const I argb = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(raw, _mm_set1_epi32(0xFF)), _mm_slli_epi32(r, 8)),
+            _mm_or_si128(_mm_slli_epi32(g, 16), _mm_slli_epi32(b, 24)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), argb);
+    }
+
+    // Channel c * 2^-15, exact.
+    static F dec16(I c) { return _mm_mul_ps(_mm_cvtepi32_ps(c), _mm_set1_ps(1.0f / 32768.0f)); }
+    // Four pixels into alpha (zero-extended) and three decoded channels.
+    static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
+        const I v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const I v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+        const I t0 = _mm_unpacklo_epi16(v0, v1), t1 = _mm_unpackhi_epi16(v0, v1);
+        const I ar = _mm_unpacklo_epi16(t0, t1), gb = _mm_unpackhi_epi16(t0, t1);
+        const I z = _mm_setzero_si128();
+        a = _mm_unpacklo_epi16(ar, z);
+        r = dec16(_mm_unpackhi_epi16(ar, z));
+        g = dec16(_mm_unpacklo_epi16(gb, z));
+        b = dec16(_mm_unpackhi_epi16(gb, z));
+    }
+    // Lanes in 0..65535 to 16 bits: shifted into the signed range so that packs cannot saturate.
+    static I pack16(I x, I y) {
+        const I bias = _mm_set1_epi32(32768);
+        return _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(x, bias), _mm_sub_epi32(y, bias)),
+                             _mm_set1_epi16(static_cast<short>(0x8000)));
+    }
+    static void store16(PF_Pixel16* p, I a, I r, I g, I b) {
+        store16Packed(p, pack16(a, r), pack16(g, b));
+    }
+    // ar: alphas then reds of four pixels as 16-bit values; gb: greens then blues.
+    static void store16Packed(PF_Pixel16* p, I ar, I gb) {
+        const I s0 = _mm_unpacklo_epi16(ar, gb), s1 = _mm_unpackhi_epi16(ar, gb);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi16(s0, s1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2), _mm_unpackhi_epi16(s0, s1));
+    }
+
+    static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
+        const float* f = reinterpret_cast<const float*>(p);
+        a = _mm_loadu_ps(f);
+        r = _mm_loadu_ps(f + 4);
+        g = _mm_loadu_ps(f + 8);
+        b = _mm_loadu_ps(f + 12);
+        _MM_TRANSPOSE4_PS(a, r, g, b);
+    }
+    static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
+        _MM_TRANSPOSE4_PS(a, r, g, b);
+        float* f = reinterpret_cast<float*>(p);
+        _mm_storeu_ps(f, a);
+        _mm_storeu_ps(f + 4, r);
+        _mm_storeu_ps(f + 8, g);
+        _mm_storeu_ps(f + 12, b);
+    }
+};
+
+} // namespace
+} // namespace Ombrel::Kernels
