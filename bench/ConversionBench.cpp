@@ -1,17 +1,32 @@
-// Megapixels per second of the conversion filter on a UHD frame, per depth and conversion, on
-// one thread (the frame path splits the same loops over the host's threads).
+// Megapixels per second of the conversion filter on a 3840 x 2160 frame of random colours with
+// alpha, per depth and conversion: the filter alone on each kernel path (one thread), the whole
+// frame through the simulated host at 1 and 2 threads, OpenCV's cvtColor on the same colours
+// (8U and 32F, one thread) and a plain copy of the same bytes. After the runs it prints one table
+// with the ratios ours/OpenCV and ours/copy, "ours" being the whole frame on one host thread, so
+// that the machine's drift between runs cancels out.
 //
-//   build/bench/ombrel_bench [--benchmark_filter=...]
+//   build/bench/ombrel_bench [--benchmark_filter=REGEX] [--benchmark_min_time=S]
+//
+// Wall-clock time throughout: the host runs are timed from pre-render to the end of smart render,
+// as ombrel-render --repeat reports them.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "Ombrel/Filter/Kernels/KernelPath.h"
+#include "Ombrel/Filter/Kernels/RowKernels.h"
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
 
+#if OMBREL_BENCH_HOST
+#include "Host/OmbrelHost.h"
+#endif
 #if OMBREL_BENCH_OPENCV
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -19,94 +34,261 @@
 
 namespace {
 
-using Ombrel::BPC;
 using Ombrel::ColorSpaceConversion;
+using Ombrel::Kernels::Path;
 using Type = ColorSpaceConversion::Parameter::Type;
 
 constexpr int kWidth = 3840;
 constexpr int kHeight = 2160;
+constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 
-// A UHD world of random pixels in range for the depth.
+const char* const kDepthNames[] = {"8-bit", "16-bit", "32-bit"};
+// The popup entry of a conversion type.
+const char* typeName(int type) {
+    return Ombrel::kConversions[Ombrel::conversionIndex(type)].name;
+}
+const int kPixelBytes[] = {4, 8, 16};
+
+// One frame per depth, random colours and alpha in the depth's range, made once.
 struct Frame {
-    Frame(BPC bpc, std::size_t pixelBytes) : bytes(pixelBytes * kWidth * kHeight) {
-        std::mt19937 rng(1);
-        if (bpc == Ombrel::BPC_8) {
-            for (auto& b : bytes)
-                b = static_cast<std::uint8_t>(rng());
-        } else if (bpc == Ombrel::BPC_16) {
-            auto* p = reinterpret_cast<std::uint16_t*>(bytes.data());
-            for (std::size_t i = 0; i < bytes.size() / 2; ++i)
-                p[i] = static_cast<std::uint16_t>(rng() % 32769);
-        } else {
-            auto* p = reinterpret_cast<float*>(bytes.data());
-            for (std::size_t i = 0; i < bytes.size() / 4; ++i)
-                p[i] = static_cast<float>(rng() % 65536) / 65535.0f;
-        }
-        def.data = reinterpret_cast<PF_Pixel*>(bytes.data());
-        def.rowbytes = static_cast<A_long>(pixelBytes * kWidth);
-        def.width = kWidth;
-        def.height = kHeight;
-    }
     std::vector<std::uint8_t> bytes;
     PF_LayerDef def{};
 };
 
-void BM_Convert(benchmark::State& state) {
-    const auto bpc = static_cast<BPC>(state.range(0));
-    const auto type = static_cast<Type>(state.range(1));
-    const std::size_t pixelBytes = bpc == Ombrel::BPC_8 ? 4 : bpc == Ombrel::BPC_16 ? 8 : 16;
-    Frame src(bpc, pixelBytes), dst(bpc, pixelBytes);
+const Frame& frame(int depth) {
+    static std::unique_ptr<Frame> frames[3];
+    std::unique_ptr<Frame>& f = frames[depth];
+    if (!f) {
+        f = std::make_unique<Frame>();
+        f->bytes.resize(std::size_t(kPixelBytes[depth]) * kWidth * kHeight);
+        std::mt19937 rng(1);
+        if (depth == 0) {
+            for (auto& b : f->bytes)
+                b = static_cast<std::uint8_t>(rng());
+        } else if (depth == 1) {
+            auto* p = reinterpret_cast<std::uint16_t*>(f->bytes.data());
+            for (std::size_t i = 0; i < f->bytes.size() / 2; ++i)
+                p[i] = static_cast<std::uint16_t>(rng() % 32769);
+        } else {
+            auto* p = reinterpret_cast<float*>(f->bytes.data());
+            for (std::size_t i = 0; i < f->bytes.size() / 4; ++i)
+                p[i] = static_cast<float>(rng() % 65536) / 65535.0f;
+        }
+        f->def.data = reinterpret_cast<PF_Pixel*>(f->bytes.data());
+        f->def.rowbytes = kPixelBytes[depth] * kWidth;
+        f->def.width = kWidth;
+        f->def.height = kHeight;
+    }
+    return *f;
+}
+
+Ombrel::BPC bpcOf(int depth) {
+    return depth == 0 ? Ombrel::BPC_8 : depth == 1 ? Ombrel::BPC_16 : Ombrel::BPC_32;
+}
+
+// The filter alone on one path, one thread, the whole frame as one region.
+void kernelBench(benchmark::State& state, int depth, int type, Path path) {
+    const Frame& src = frame(depth);
+    std::vector<std::uint8_t> out(src.bytes.size());
+    PF_LayerDef dstDef = src.def;
+    dstDef.data = reinterpret_cast<PF_Pixel*>(out.data());
+    PF_LayerDef srcDef = src.def;
     PF_InData in{};
-    PF_OutData out{};
-    Ombrel::Layer input(&in, &out, &src.def, bpc), output(&in, &out, &dst.def, bpc);
-    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(type));
+    PF_OutData outData{};
+    Ombrel::Layer input(&in, &outData, &srcDef, bpcOf(depth));
+    Ombrel::Layer output(&in, &outData, &dstDef, bpcOf(depth));
+    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type)));
     for (auto _ : state) {
-        filter.execute(input, output);
-        benchmark::DoNotOptimize(dst.bytes.data());
+        filter.executeOnPath(input, output, input.getSize(), path);
+        benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    const double pixels = double(kWidth) * kHeight;
-    state.counters["MP/s"] =
-        benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-    static const char* const depths[] = {"8-bit", "16-bit", "32-bit"};
-    state.SetLabel(std::string(depths[state.range(0)]) + " " +
-                   Ombrel::kConversions[Ombrel::conversionIndex(type)].name);
 }
 
-// Every popup value of the table.
-std::vector<std::int64_t> conversionTypes() {
-    std::vector<std::int64_t> types;
-    for (const Ombrel::Conversion& c : Ombrel::kConversions)
-        types.push_back(c.type);
-    return types;
-}
-
-BENCHMARK(BM_Convert)
-    ->ArgsProduct({{0, 1, 2}, conversionTypes()})
-    ->Unit(benchmark::kMillisecond)
-    ->MinTime(0.5);
-
-#if OMBREL_BENCH_OPENCV
-// OpenCV's closest conversions on the same frame size, 3 interleaved channels, for scale. They
-// are not the same formulas (OpenCV's HLS hue is halved at 8 bits, its YUV uses other weights).
-void BM_OpenCV(benchmark::State& state) {
-    const int codes[] = {cv::COLOR_RGB2YUV,      cv::COLOR_YUV2RGB,      cv::COLOR_RGB2HLS_FULL,
-                         cv::COLOR_HLS2RGB_FULL, cv::COLOR_RGB2HSV_FULL, cv::COLOR_HSV2RGB_FULL};
-    const bool isFloat = state.range(0) == 2;
-    cv::Mat src(kHeight, kWidth, isFloat ? CV_32FC3 : CV_8UC3), dst;
-    cv::randu(src, 0, isFloat ? 1.0 : 255.0);
-    cv::setNumThreads(1);
+void copyBench(benchmark::State& state, int depth) {
+    const Frame& src = frame(depth);
+    std::vector<std::uint8_t> out(src.bytes.size());
     for (auto _ : state) {
-        cv::cvtColor(src, dst, codes[state.range(1) - 1]);
-        benchmark::DoNotOptimize(dst.data);
+        std::memcpy(out.data(), src.bytes.data(), src.bytes.size());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
     }
-    state.counters["MP/s"] = benchmark::Counter(double(kWidth) * kHeight / 1e6,
-                                                benchmark::Counter::kIsIterationInvariantRate);
-    static const char* const names[] = {"RGB2YUV",      "YUV2RGB",      "RGB2HLS_FULL",
-                                        "HLS2RGB_FULL", "RGB2HSV_FULL", "HSV2RGB_FULL"};
-    state.SetLabel(std::string(isFloat ? "OpenCV 32F " : "OpenCV 8U ") + names[state.range(1) - 1]);
 }
-BENCHMARK(BM_OpenCV)->ArgsProduct({{0, 2}, {1, 2, 3, 4, 5, 6}})->Unit(benchmark::kMillisecond);
+
+#if OMBREL_BENCH_HOST
+// Whole frames through the built module in the simulated host: pre-render and smart render, the
+// bands on the host's worker threads.
+void hostBench(benchmark::State& state, int depth, int type, int threads) {
+    using namespace OmbrelHost;
+    const Frame& src = frame(depth);
+    Image image(kWidth, kHeight,
+                depth == 0   ? Depth::Bits8
+                : depth == 1 ? Depth::Bits16
+                             : Depth::Bits32);
+    image.pixels = src.bytes;
+    Host host(HostOptions{threads});
+    Effect effect(host, Module::load(OMBREL_MODULE_PATH));
+    if (effect.globalSetup().err != PF_Err_NONE || effect.paramsSetup().err != PF_Err_NONE) {
+        state.SkipWithError("the module's setup failed");
+        return;
+    }
+    effect.setPopup(type);
+    FrameRequest request;
+    request.input = &image;
+    for (auto _ : state) {
+        const FrameResult result = effect.render(request);
+        if (result.err() != PF_Err_NONE) {
+            state.SkipWithError("the frame failed");
+            break;
+        }
+        state.SetIterationTime(result.renderSeconds);
+    }
+    effect.globalSetdown();
+}
 #endif
 
+#if OMBREL_BENCH_OPENCV
+// OpenCV's nearest conversions on the same colours, 3 interleaved channels, one thread. Not the
+// same formulas (OpenCV's YUV weights differ, its 8-bit hue is scaled to 0..255): a yardstick.
+void openCvBench(benchmark::State& state, int depth, int type) {
+    const int codes[] = {cv::COLOR_RGB2YUV,      cv::COLOR_YUV2RGB,      cv::COLOR_RGB2HLS_FULL,
+                         cv::COLOR_HLS2RGB_FULL, cv::COLOR_RGB2HSV_FULL, cv::COLOR_HSV2RGB_FULL};
+    const bool isFloat = depth == 2;
+    const Frame& f = frame(depth);
+    cv::Mat src(kHeight, kWidth, isFloat ? CV_32FC3 : CV_8UC3), dst;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const std::size_t i = std::size_t(y) * kWidth + std::size_t(x);
+            if (isFloat) {
+                const float* p = reinterpret_cast<const float*>(f.bytes.data()) + 4 * i;
+                // Float hues run in degrees.
+                const float hue = type == 4 || type == 6 ? 360.0f : 1.0f;
+                src.at<cv::Vec3f>(y, x) = cv::Vec3f(p[1] * hue, p[2], p[3]);
+            } else {
+                const std::uint8_t* p = f.bytes.data() + 4 * i;
+                src.at<cv::Vec3b>(y, x) = cv::Vec3b(p[1], p[2], p[3]);
+            }
+        }
+    cv::setNumThreads(1);
+    for (auto _ : state) {
+        cv::cvtColor(src, dst, codes[type - 1]);
+        benchmark::DoNotOptimize(dst.data);
+        benchmark::ClobberMemory();
+    }
+}
+#endif
+
+// Seconds per iteration of each finished run, by name.
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (!run.error_occurred && run.iterations > 0)
+                seconds[run.run_name.function_name] =
+                    run.real_accumulated_time / static_cast<double>(run.iterations);
+    }
+    // Megapixels per second of a run, 0 when it did not run.
+    double mps(const std::string& name) const {
+        const auto it = seconds.find(name);
+        return it == seconds.end() || it->second <= 0 ? 0.0 : kMegapixels / it->second;
+    }
+    std::map<std::string, double> seconds;
+};
+
+std::string kernelName(int depth, int type, Path path) {
+    return std::string("kernel/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
+           Ombrel::Kernels::pathName(path);
+}
+std::string hostName(int depth, int type, int threads) {
+    return std::string("host/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
+           std::to_string(threads) + " threads";
+}
+std::string openCvName(int depth, int type) {
+    return std::string("opencv/") + (depth == 2 ? "32F/" : "8U/") + typeName(type);
+}
+std::string copyName(int depth) {
+    return std::string("copy/") + kDepthNames[depth];
+}
+
+std::string cell(double v, const char* format = "%.0f") {
+    if (v <= 0)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+std::string ratio(double a, double b) {
+    return a > 0 && b > 0 ? cell(a / b, "%.2f") : "-";
+}
+
+void printTable(const TableReporter& r) {
+    const Path paths[] = {Path::Scalar, Path::Sse2, Path::Sse41, Path::Avx2};
+    std::printf(
+        "\nMegapixels per second, %d x %d, random colours with alpha. \"ours\" is the whole "
+        "frame through the host on 1 thread.\n\n",
+        kWidth, kHeight);
+    std::printf("| depth | conversion | scalar | sse2 | sse41 | avx2 | host 1T | host 2T | 2T/1T "
+                "| OpenCV | ours/OpenCV | copy | ours/copy |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (int depth = 0; depth < 3; ++depth)
+        for (int type = 1; type <= 6; ++type) {
+            std::printf("| %s | %s |", kDepthNames[depth], typeName(type));
+            for (Path p : paths)
+                std::printf(" %s |", cell(r.mps(kernelName(depth, type, p))).c_str());
+            const double one = r.mps(hostName(depth, type, 1)),
+                         two = r.mps(hostName(depth, type, 2));
+            const double cv =
+                depth == 1 ? r.mps(openCvName(0, type)) : r.mps(openCvName(depth, type));
+            const double copy = r.mps(copyName(depth));
+            std::printf(" %s | %s | %s | %s%s | %s | %s | %s |\n", cell(one).c_str(),
+                        cell(two).c_str(), ratio(two, one).c_str(), cell(cv).c_str(),
+                        depth == 1 && cv > 0 ? " (8U)" : "", ratio(one, cv).c_str(),
+                        cell(copy).c_str(), ratio(one, copy).c_str());
+        }
+    std::printf("\nKernel path the module chooses here: %s (%s)\n",
+                Ombrel::Kernels::pathName(Ombrel::Kernels::choosePath().path),
+                Ombrel::Kernels::choosePath().reason);
+}
+
 } // namespace
+
+int main(int argc, char** argv) {
+    for (int depth = 0; depth < 3; ++depth) {
+        for (int type = 1; type <= 6; ++type) {
+            for (Path path : {Path::Scalar, Path::Sse2, Path::Sse41, Path::Avx2}) {
+                if (path != Path::Scalar && Ombrel::Kernels::rowKernels(path) == nullptr)
+                    continue;
+                benchmark::RegisterBenchmark(kernelName(depth, type, path).c_str(), kernelBench,
+                                             depth, type, path)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            }
+#if OMBREL_BENCH_HOST
+            for (int threads : {1, 2})
+                benchmark::RegisterBenchmark(hostName(depth, type, threads).c_str(), hostBench,
+                                             depth, type, threads)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseManualTime();
+#endif
+#if OMBREL_BENCH_OPENCV
+            if (depth != 1)
+                benchmark::RegisterBenchmark(openCvName(depth, type).c_str(), openCvBench, depth,
+                                             type)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+#endif
+        }
+        benchmark::RegisterBenchmark(copyName(depth).c_str(), copyBench, depth)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    printTable(reporter);
+    benchmark::Shutdown();
+    return 0;
+}

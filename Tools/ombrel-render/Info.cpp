@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "Host/Text.h"
+#include "Ombrel/Filter/Kernels/KernelPath.h"
 
 namespace OmbrelRender {
 
@@ -66,6 +67,11 @@ std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL
         << flagNames(flags2, {{PF_OutFlag2_SUPPORTS_SMART_RENDER, "SUPPORTS_SMART_RENDER"},
                               {PF_OutFlag2_FLOAT_COLOR_AWARE, "FLOAT_COLOR_AWARE"}})
         << ")\n";
+    // The module keeps its choice to itself; this applies the same rule, from the header both are
+    // built with, to this process's CPU and environment, which the module shares.
+    const Ombrel::Kernels::PathChoice kernels = Ombrel::Kernels::choosePath();
+    out << "Conversion kernels: " << Ombrel::Kernels::pathName(kernels.path) << " ("
+        << kernels.reason << ")\n";
     return out.str();
 }
 

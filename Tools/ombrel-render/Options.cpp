@@ -164,7 +164,9 @@ Options:
                        chart.<mode>.png or .exr in the current folder for the chart)
   --module PATH        effect module (default: the one beside this program)
   --about              print the effect's About text
-  --info               print the module's PiPL and what global setup reports
+  --info               print the module's PiPL, what global setup reports and the
+                       conversion kernels it runs (OMBREL_KERNEL=scalar|sse2|sse41|avx2
+                       asks for one)
   --repeat N           render each frame N times and print its render time (min, median)
                        and megapixels per second
   --contact-sheet PNG  render the input (or the chart) through all six conversions and the

@@ -3,6 +3,7 @@
 // can fail.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -350,6 +351,51 @@ TEST(Parallel, ThreadCountsGiveTheSamePixelsAtEveryDepth) {
     }
 }
 
+// ---- Kernel paths ----------------------------------------------------------------------------
+
+// OMBREL_KERNEL set for the tool runs of a scope, as a user would set it.
+class KernelRequest {
+public:
+    explicit KernelRequest(const char* path) { setenv("OMBREL_KERNEL", path, 1); }
+    ~KernelRequest() { unsetenv("OMBREL_KERNEL"); }
+    KernelRequest(const KernelRequest&) = delete;
+    KernelRequest& operator=(const KernelRequest&) = delete;
+};
+
+// Whichever kernel path the module runs, the frame's bytes are the scalar path's (every
+// conversion is compared in-process by kernel_equality_tests; here one per depth, through the
+// environment); --info names the path, and a request the CPU cannot meet falls back and says so.
+TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
+    TempFolder folder;
+    const std::pair<Depth, int> cases[] = {
+        {Depth::Bits8, 6}, {Depth::Bits16, 3}, {Depth::Bits32, 4}};
+    for (const auto& [depth, mode] : cases) {
+        const Image input = testFrame(depth, 37, 5);
+        Image scalar;
+        {
+            KernelRequest request("scalar");
+            scalar = renderRaw(folder, input, mode);
+        }
+        for (const char* path : {"sse2", "sse41", "avx2"}) {
+            KernelRequest request(path);
+            EXPECT_TRUE(samePixels(renderRaw(folder, input, mode), scalar))
+                << path << ", " << bits(depth) << " bits, mode " << mode;
+        }
+    }
+    for (const char* path : {"scalar", "sse2", "sse41", "avx2", "neon"}) {
+        KernelRequest request(path);
+        const ToolRun run = runTool(folder, {"--info"});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const auto line = run.out.find("Conversion kernels: ");
+        ASSERT_NE(line, std::string::npos) << run.out;
+        const std::string reported = run.out.substr(line, run.out.find('\n', line) - line);
+        if (std::strcmp(path, "scalar") == 0)
+            EXPECT_EQ(reported, "Conversion kernels: scalar (OMBREL_KERNEL asks for it)");
+        else
+            EXPECT_NE(reported.find("OMBREL_KERNEL"), std::string::npos) << reported;
+    }
+}
+
 // ---- Information -----------------------------------------------------------------------------
 
 TEST(Information, AboutInfoAndHelp) {
@@ -369,6 +415,7 @@ TEST(Information, AboutInfoAndHelp) {
     EXPECT_NE(run.out.find("version     0x00080601"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("out_flags   0x02000000"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("out_flags2  0x00001400"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Conversion kernels: "), std::string::npos) << run.out;
 
     run = runTool(folder, {"--help"});
     EXPECT_EQ(run.exitCode, 0);

@@ -16,8 +16,10 @@
 // S provides (F: float vector, I: 32-bit integer vector, kLanes pixels per vector):
 //   set1, zero, add, sub, mul, div, minps (a < b ? a : b), maxps (a > b ? a : b),
 //   lt, gt, ge, eq (ordered: false for NaN), band, bor, bandnot (~a & b), select(m, yes, no),
-//   all(mask), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt (truncation),
-//   load8/store8, load16/store16, load32/store32 (pixels to channel vectors and back).
+//   all(mask), floor (exact for 0 <= x < 2^31 except that -0 may give +0),
+//   load8/store8, load16/store16, load32/store32 (pixels to channel vectors and back; the 8- and
+//   16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0, and
+//   truncated, exactly as the scalar quantiser does).
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
@@ -302,12 +304,6 @@ Rgb<S> quantiserInputs(const Rgb<S>& o, float m, float k) {
         return {o.r * m + 0.5f, o.g * m + 0.5f, o.b * m + 0.5f};
 }
 
-// v clamped to 0..m and truncated; NaN and negatives give 0 (maxps keeps its second operand then).
-template <class S>
-typename S::I quantise(V<S> v, float m) {
-    return S::cvtt(S::minps(S::maxps(v.v, S::zero()), S::set1(m)));
-}
-
 struct Depth8 {
     using Pixel = PF_Pixel;
     static constexpr int kBits = 8;
@@ -336,16 +332,14 @@ int convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) 
             if (!convert<T>(c, o))
                 break;
             const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
-            S::store8(dst + x, alpha, quantise(q.r, D::kMax), quantise(q.g, D::kMax),
-                      quantise(q.b, D::kMax));
+            S::store8(dst + x, alpha, q.r.v, q.g.v, q.b.v);
         } else {
             typename S::I alpha;
             S::load16(src + x, alpha, c.r.v, c.g.v, c.b.v);
             if (!convert<T>(c, o))
                 break;
             const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
-            S::store16(dst + x, alpha, quantise(q.r, D::kMax), quantise(q.g, D::kMax),
-                       quantise(q.b, D::kMax));
+            S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
         }
     }
     return x;

@@ -33,14 +33,12 @@ struct Avx2 {
     static F select(F m, F yes, F no) { return _mm256_blendv_ps(no, yes, m); }
     static bool all(F m) { return _mm256_movemask_ps(m) == 0xFF; }
     static F floor(F x) { return _mm256_floor_ps(x); }
-    static I cvtt(F x) { return _mm256_cvttps_epi32(x); }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
         const I bits = _mm256_add_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(t)),
                                         _mm256_set1_epi32(1 - (24 << 23)));
-        return _mm256_castsi256_ps(
-            _mm256_andnot_si256(_mm256_cmpeq_epi32(t, _mm256_setzero_si256()), bits));
+        return _mm256_castsi256_ps(_mm256_max_epi32(bits, _mm256_setzero_si256())); // 0 for x = 0
     }
     static I spread(char c) {
         const char z = -1;
@@ -54,12 +52,19 @@ struct Avx2 {
         g = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(2)));
         b = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(3)));
     }
-    static void store8(PF_Pixel* p, I raw, I r, I g, I b) {
-        const I argb =
-            _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(raw, _mm256_set1_epi32(0xFF)),
-                                            _mm256_slli_epi32(r, 8)),
-                            _mm256_or_si256(_mm256_slli_epi32(g, 16), _mm256_slli_epi32(b, 24)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), argb);
+    // The quantiser with its lower clamp left to the saturating packs: v > m gives m; NaN
+    // (truncated to INT_MIN) and negatives end as 0; the rest is truncated.
+    static I truncBelow(F v, float m) {
+        return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_set1_ps(m), v));
+    }
+    static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
+        const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
+        const I ar = _mm256_packs_epi32(a, truncBelow(r, 255.0f));
+        const I gb = _mm256_packs_epi32(truncBelow(g, 255.0f), truncBelow(b, 255.0f));
+        const I planes = _mm256_packus_epi16(ar, gb);
+        const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
+                                         8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_shuffle_epi8(planes, order));
     }
 
     static F dec16(I c) {
@@ -76,8 +81,9 @@ struct Avx2 {
         g = dec16(_mm256_unpacklo_epi16(gb, z));
         b = dec16(_mm256_unpackhi_epi16(gb, z));
     }
-    static void store16(PF_Pixel16* p, I a, I r, I g, I b) {
-        const I ar = _mm256_packus_epi32(a, r), gb = _mm256_packus_epi32(g, b);
+    static void store16(PF_Pixel16* p, I a, F red, F green, F blue) {
+        const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));
+        const I gb = _mm256_packus_epi32(truncBelow(green, 32768.0f), truncBelow(blue, 32768.0f));
         const I s0 = _mm256_unpacklo_epi16(ar, gb), s1 = _mm256_unpackhi_epi16(ar, gb);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_unpacklo_epi16(s0, s1));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 4), _mm256_unpackhi_epi16(s0, s1));

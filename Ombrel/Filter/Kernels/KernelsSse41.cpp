@@ -13,6 +13,12 @@ struct Sse41 : Sse2 {
     static F select(F m, F yes, F no) { return _mm_blendv_ps(no, yes, m); }
     static F floor(F x) { return _mm_floor_ps(x); }
 
+    // Zero for x = 0: the sum is then negative as an integer.
+    static F dec8FromRepeated(I t) {
+        const I bits =
+            _mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)), _mm_set1_epi32(1 - (24 << 23)));
+        return _mm_castsi128_ps(_mm_max_epi32(bits, _mm_setzero_si128()));
+    }
     // Each channel byte repeated into the three low bytes of its lane (see dec8FromRepeated).
     static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
         raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -27,8 +33,22 @@ struct Sse41 : Sse2 {
                              z);
     }
 
-    static void store16(PF_Pixel16* p, I a, I r, I g, I b) {
-        store16Packed(p, _mm_packus_epi32(a, r), _mm_packus_epi32(g, b));
+    // The quantiser with its lower clamp left to the saturating packs: v > m gives m; NaN
+    // (truncated to INT_MIN) and negatives end as 0; the rest is truncated.
+    static I truncBelow(F v, float m) { return _mm_cvttps_epi32(_mm_min_ps(_mm_set1_ps(m), v)); }
+
+    static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
+        const I a = _mm_and_si128(raw, _mm_set1_epi32(0xFF));
+        const I ar = _mm_packs_epi32(a, truncBelow(r, 255.0f));
+        const I gb = _mm_packs_epi32(truncBelow(g, 255.0f), truncBelow(b, 255.0f));
+        // Planes of alphas, reds, greens and blues, interleaved into pixels.
+        const I planes = _mm_packus_epi16(ar, gb);
+        const I order = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(planes, order));
+    }
+    static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
+        store16Packed(p, _mm_packus_epi32(a, truncBelow(r, 32768.0f)),
+                      _mm_packus_epi32(truncBelow(g, 32768.0f), truncBelow(b, 32768.0f)));
     }
 };
 

@@ -60,8 +60,13 @@ struct Sse2 {
         g = dec8FromRepeated(repeat3(_mm_and_si128(_mm_srli_epi32(raw, 16), byte)));
         b = dec8FromRepeated(repeat3(_mm_srli_epi32(raw, 24)));
     }
-    // r, g, b in 0..255; alpha is the loaded pixels' own byte.
-    static void store8(PF_Pixel* p, I raw, I r, I g, I b) {
+    // v clamped to 0..m and truncated; NaN and negatives give 0 (maxps keeps its second operand
+    // then).
+    static I quantise(F v, float m) { return cvtt(minps(maxps(v, zero()), set1(m))); }
+
+    // Alpha is the loaded pixels' own byte.
+    static void store8(PF_Pixel* p, I raw, F red, F green, F blue) {
+        const I r = quantise(red, 255.0f), g = quantise(green, 255.0f), b = quantise(blue, 255.0f);
         const I argb = _mm_or_si128(
             _mm_or_si128(_mm_and_si128(raw, _mm_set1_epi32(0xFF)), _mm_slli_epi32(r, 8)),
             _mm_or_si128(_mm_slli_epi32(g, 16), _mm_slli_epi32(b, 24)));
@@ -88,8 +93,9 @@ struct Sse2 {
         return _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(x, bias), _mm_sub_epi32(y, bias)),
                              _mm_set1_epi16(static_cast<short>(0x8000)));
     }
-    static void store16(PF_Pixel16* p, I a, I r, I g, I b) {
-        store16Packed(p, pack16(a, r), pack16(g, b));
+    static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
+        store16Packed(p, pack16(a, quantise(r, 32768.0f)),
+                      pack16(quantise(g, 32768.0f), quantise(b, 32768.0f)));
     }
     // ar: alphas then reds of four pixels as 16-bit values; gb: greens then blues.
     static void store16Packed(PF_Pixel16* p, I ar, I gb) {
