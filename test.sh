@@ -39,3 +39,10 @@ echo "Checking formatting"
 git ls-files -z -- '*.h' '*.cpp' 2>/dev/null | xargs -0 -r clang-format --dry-run --Werror
 
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+# The same conversion tests on a build without the vector kernels: only what they need.
+echo "Scalar-only build (OMBREL_SIMD=OFF)"
+cmake -S . -B build-scalar -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBREL_WERROR=ON -DOMBREL_SIMD=OFF \
+    -DOMBREL_BUILD_HOST=OFF -DOMBREL_BUILD_BENCH=OFF -DOMBREL_TEST_AREAS=render >/dev/null
+cmake --build build-scalar --target render_unit_tests kernel_equality_tests
+ctest --test-dir build-scalar --output-on-failure -j "$jobs" -L '^unit$'
