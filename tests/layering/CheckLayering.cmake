@@ -5,7 +5,8 @@
 # allowed except OpenImageIO, which only the tool's image I/O unit may see.
 
 # Rules, most specific first: a file pattern, then the comma-separated folders (or files) its
-# quoted includes may name.
+# quoted includes may name. The tool sees one header of the effect's: the dependency-free rule
+# that picks the conversion kernels, so that --info can say which path the module runs.
 set(rules
   "^Ombrel/(OmbrelGeneral|OmbrelColorsys)\\."  "HostInterface/,Ombrel/OmbrelGeneral.h,Ombrel/OmbrelColorsys.h"
   "^Util/"                                     "HostInterface/,Util/"
@@ -13,7 +14,7 @@ set(rules
   "^Ombrel[A-Za-z]*\\.(h|cpp)$"                "HostInterface/,Util/,Ombrel/,OmbrelPiPL.h,OmbrelPlugin.h"
   "^(Win|Mac)/"                                "HostInterface/,OmbrelPiPL.h,Host/,Win/,Mac/"
   "^Host/"                                     "HostInterface/,Host/"
-  "^Tools/"                                    "HostInterface/,Host/,Tools/"
+  "^Tools/"                                    "HostInterface/,Host/,Tools/,Ombrel/Filter/Kernels/KernelPath.h"
   "^HostInterface/"                            "HostInterface/"
 )
 set(oiio_allowed "Tools/ombrel-render/ImageFiles.cpp")

@@ -64,7 +64,7 @@ inline Path cpuBestPath() {
             leaf7[i] = static_cast<unsigned>(r[i]);
     }
 #else
-    maxLeaf = __get_cpuid_max(0, nullptr);
+    maxLeaf = static_cast<unsigned>(__get_cpuid_max(0, nullptr));
     __get_cpuid(1, &leaf1[0], &leaf1[1], &leaf1[2], &leaf1[3]);
     if (maxLeaf >= 7)
         __cpuid_count(7, 0, leaf7[0], leaf7[1], leaf7[2], leaf7[3]);
