@@ -185,16 +185,23 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (!run.error_occurred && run.iterations > 0)
-                seconds[run.run_name.function_name] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
+            if (!run.error_occurred && run.iterations > 0) {
+                const double n = static_cast<double>(run.iterations);
+                seconds[run.run_name.function_name] = run.real_accumulated_time / n;
+                cpuSeconds[run.run_name.function_name] = run.cpu_accumulated_time / n;
+            }
     }
     // Megapixels per second of a run, 0 when it did not run.
-    double mps(const std::string& name) const {
-        const auto it = seconds.find(name);
-        return it == seconds.end() || it->second <= 0 ? 0.0 : kMegapixels / it->second;
+    double mps(const std::string& name) const { return rate(seconds, name); }
+    // The same from the thread's CPU time: single-threaded runs only.
+    double cpuMps(const std::string& name) const { return rate(cpuSeconds, name); }
+    std::map<std::string, double> seconds, cpuSeconds;
+
+private:
+    static double rate(const std::map<std::string, double>& times, const std::string& name) {
+        const auto it = times.find(name);
+        return it == times.end() || it->second <= 0 ? 0.0 : kMegapixels / it->second;
     }
-    std::map<std::string, double> seconds;
 };
 
 std::string kernelName(int depth, int type, Path path) {
@@ -223,7 +230,21 @@ std::string ratio(double a, double b) {
     return a > 0 && b > 0 ? cell(a / b, "%.2f") : "-";
 }
 
-void printTable(const TableReporter& r) {
+// The load average, for judging the figures: they are wall-clock times.
+std::string loadAverage() {
+    std::string text = "unknown";
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, f) != nullptr) {
+            text = line;
+            text = text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
+        }
+        std::fclose(f);
+    }
+    return text;
+}
+
+void printTable(const TableReporter& r, const std::string& loadBefore) {
     const Path paths[] = {Path::Scalar, Path::Sse2, Path::Sse41, Path::Avx2};
     std::printf(
         "\nMegapixels per second, %d x %d, random colours with alpha. \"ours\" is the whole "
@@ -247,7 +268,26 @@ void printTable(const TableReporter& r) {
                         depth == 1 && cv > 0 ? " (8U)" : "", ratio(one, cv).c_str(),
                         cell(copy).c_str(), ratio(one, copy).c_str());
         }
-    std::printf("\nKernel path the module chooses here: %s (%s)\n",
+    // On a busy machine wall-clock time counts other processes' turns too; the single-threaded
+    // runs' CPU time does not.
+    const Path best = Ombrel::Kernels::cpuBestPath();
+    std::printf("\nThe same single-threaded runs in CPU time (the kernel on the %s path):\n\n",
+                Ombrel::Kernels::pathName(best));
+    std::printf("| depth | conversion | kernel | OpenCV | kernel/OpenCV | copy | kernel/copy |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    for (int depth = 0; depth < 3; ++depth)
+        for (int type = 1; type <= 6; ++type) {
+            const double k = r.cpuMps(kernelName(depth, type, best));
+            const double cv = r.cpuMps(openCvName(depth == 1 ? 0 : depth, type));
+            const double copy = r.cpuMps(copyName(depth));
+            std::printf("| %s | %s | %s | %s%s | %s | %s | %s |\n", kDepthNames[depth],
+                        typeName(type), cell(k).c_str(), cell(cv).c_str(),
+                        depth == 1 && cv > 0 ? " (8U)" : "", ratio(k, cv).c_str(),
+                        cell(copy).c_str(), ratio(k, copy).c_str());
+        }
+    std::printf("\nLoad average (1, 5, 15 min) before the run: %s; after: %s\n", loadBefore.c_str(),
+                loadAverage().c_str());
+    std::printf("Kernel path the module chooses here: %s (%s)\n",
                 Ombrel::Kernels::pathName(Ombrel::Kernels::choosePath().path),
                 Ombrel::Kernels::choosePath().reason);
 }
@@ -289,8 +329,9 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     TableReporter reporter;
+    const std::string loadBefore = loadAverage();
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    printTable(reporter);
+    printTable(reporter, loadBefore);
     benchmark::Shutdown();
     return 0;
 }
