@@ -16,7 +16,8 @@
 // S provides (F: float vector, I: 32-bit integer vector, kLanes pixels per vector):
 //   set1, zero, add, sub, mul, div, minps (a < b ? a : b), maxps (a > b ? a : b),
 //   lt, gt, ge, eq (ordered: false for NaN), band, bor, bandnot (~a & b), select(m, yes, no),
-//   all(mask), floor (exact for 0 <= x < 2^31 except that -0 may give +0),
+//   all(mask), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt (truncation),
+//   bitMask(i, k) (a mask select can use, set where bit k of the integer lane is),
 //   load8/store8, load16/store16, load32/store32 (pixels to channel vectors and back; the 8- and
 //   16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0, and
 //   truncated, exactly as the scalar quantiser does).
@@ -262,16 +263,20 @@ bool hsbToRgb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> p = (1.0f - s) * v;
     const V<S> q = (1.0f - s * f) * v;
     const V<S> t = (1.0f - (1.0f - f) * s) * v;
-    const M<S> s0 = sector == 0.0f, s1 = sector == 1.0f, s2 = sector == 2.0f, s3 = sector == 3.0f,
-               s4 = sector == 4.0f;
+    // The sector's bits as select masks: bit 2 for sectors 4 and 5, bit 1 for 2 and 3, bit 0 for
+    // the odd ones.
+    const typename S::I i = S::cvtt(sector.v);
+    const M<S> b0{S::bitMask(i, 0)}, b1{S::bitMask(i, 1)}, b2{S::bitMask(i, 2)};
     // Sector:       0  1  2  3  4  5
     // red           v  q  p  p  t  v
     // green         t  v  v  q  p  p
     // blue          p  p  t  v  v  q
-    const M<S> grey = s == 0.0f;
-    o.r = select(grey, v, select(s0, v, select(s1, q, select(s2 | s3, p, select(s4, t, v)))));
-    o.g = select(grey, v, select(s0, t, select(s1 | s2, v, select(s3, q, p))));
-    o.b = select(grey, v, select(s0 | s1, p, select(s2, t, select(s3 | s4, v, q))));
+    // With S = 0 (the scalar code's grey case, which returns v) p, q and t are v already: 1 - 0,
+    // 1 - 0 * f and 1 - (1 - f) * 0 are exactly 1 for every f in [0, 1), and 1 * v is v.
+    const V<S> vt = select(b0, v, t), qv = select(b0, q, v);
+    o.r = select(b2, vt, select(b1, p, qv));
+    o.g = select(b2, p, select(b1, qv, vt));
+    o.b = select(b2, qv, select(b1, vt, p));
     return true;
 }
 

@@ -33,6 +33,11 @@ struct Avx2 {
     static F select(F m, F yes, F no) { return _mm256_blendv_ps(no, yes, m); }
     static bool all(F m) { return _mm256_movemask_ps(m) == 0xFF; }
     static F floor(F x) { return _mm256_floor_ps(x); }
+    static I cvtt(F x) { return _mm256_cvttps_epi32(x); }
+    // Only the sign bit matters to blendv.
+    static F bitMask(I i, int k) {
+        return _mm256_castsi256_ps(_mm256_sll_epi32(i, _mm_cvtsi32_si128(31 - k)));
+    }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {

@@ -12,6 +12,10 @@ namespace {
 struct Sse41 : Sse2 {
     static F select(F m, F yes, F no) { return _mm_blendv_ps(no, yes, m); }
     static F floor(F x) { return _mm_floor_ps(x); }
+    // Only the sign bit matters to blendv.
+    static F bitMask(I i, int k) {
+        return _mm_castsi128_ps(_mm_sll_epi32(i, _mm_cvtsi32_si128(31 - k)));
+    }
 
     // Zero for x = 0: the sum is then negative as an integer.
     static F dec8FromRepeated(I t) {

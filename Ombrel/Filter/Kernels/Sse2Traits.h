@@ -37,6 +37,9 @@ struct Sse2 {
     // Through truncation: floor for 0 <= x < 2^31, and +0 for -0.
     static F floor(F x) { return _mm_cvtepi32_ps(_mm_cvttps_epi32(x)); }
     static I cvtt(F x) { return _mm_cvttps_epi32(x); }
+    static F bitMask(I i, int k) {
+        return _mm_castsi128_ps(_mm_srai_epi32(_mm_sll_epi32(i, _mm_cvtsi32_si128(31 - k)), 31));
+    }
 
     // x / 255.0f for integer lanes x in 0..255, correctly rounded, without a division. With
     // t = x * 65793 (x repeated in three bytes; exact as a float), x / 255 = t * 2^-24 * (1 +
