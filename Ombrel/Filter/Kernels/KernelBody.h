@@ -20,7 +20,7 @@
 //   bitMask(i, k) (a mask select can use, set where bit k of the integer lane is),
 //   load8/store8, load16/store16, load32/store32 (pixels to channel vectors and back; the 8- and
 //   16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0, and
-//   truncated, exactly as the scalar quantiser does).
+//   truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to).
 #pragma once
 
 #include "HostInterface/EffectInterface.h"

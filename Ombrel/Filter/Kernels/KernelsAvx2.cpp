@@ -62,10 +62,11 @@ struct Avx2 {
     static I truncBelow(F v, float m) {
         return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_set1_ps(m), v));
     }
+    // At 8 bits the packs do the whole quantiser: see KernelsSse41.cpp.
     static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
         const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
-        const I ar = _mm256_packs_epi32(a, truncBelow(r, 255.0f));
-        const I gb = _mm256_packs_epi32(truncBelow(g, 255.0f), truncBelow(b, 255.0f));
+        const I ar = _mm256_packs_epi32(a, _mm256_cvttps_epi32(r));
+        const I gb = _mm256_packs_epi32(_mm256_cvttps_epi32(g), _mm256_cvttps_epi32(b));
         const I planes = _mm256_packus_epi16(ar, gb);
         const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
                                          8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
