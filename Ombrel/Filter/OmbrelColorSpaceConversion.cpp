@@ -159,7 +159,7 @@ private:
 // The vector row kernel of a depth for table row `row`, if the path has one.
 template <class D>
 Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k, std::size_t row) {
-    if (k == nullptr || row >= kConversionCount)
+    if (k == nullptr || row >= static_cast<std::size_t>(Kernels::kKernelConversions))
         return nullptr;
     if constexpr (std::is_same_v<D, Depth8>)
         return k->row8[row];

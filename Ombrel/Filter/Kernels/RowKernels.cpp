@@ -5,8 +5,8 @@
 
 namespace Ombrel::Kernels {
 
-// The kernels' rows are the table's.
-static_assert(kKernelConversions == kConversionCount);
+// The kernels' rows are the table's first rows (a row added later runs the scalar code).
+static_assert(kKernelConversions <= kConversionCount);
 static_assert(kConversions[kRgbToYuv].type == RGB_TO_YUV);
 static_assert(kConversions[kYuvToRgb].type == YUV_TO_RGB);
 static_assert(kConversions[kRgbToHls].type == RGB_TO_HLS);
