@@ -377,27 +377,22 @@ int convertRow32(const PF_PixelFloat* src, PF_PixelFloat* dst, int count) {
     return x;
 }
 
+template <class S, int T>
+void addConversion(RowKernels& k) {
+    k.row8[T] = convertRow<S, Depth8, T>;
+    k.row16[T] = convertRow<S, Depth16, T>;
+    k.row32[T] = convertRow32<S, T>;
+}
+
 template <class S>
 RowKernels makeRowKernels() {
     RowKernels k{S::kLanes, {}, {}, {}};
-    k.row8[kRgbToYuv] = convertRow<S, Depth8, kRgbToYuv>;
-    k.row8[kYuvToRgb] = convertRow<S, Depth8, kYuvToRgb>;
-    k.row8[kRgbToHls] = convertRow<S, Depth8, kRgbToHls>;
-    k.row8[kHlsToRgb] = convertRow<S, Depth8, kHlsToRgb>;
-    k.row8[kRgbToHsb] = convertRow<S, Depth8, kRgbToHsb>;
-    k.row8[kHsbToRgb] = convertRow<S, Depth8, kHsbToRgb>;
-    k.row16[kRgbToYuv] = convertRow<S, Depth16, kRgbToYuv>;
-    k.row16[kYuvToRgb] = convertRow<S, Depth16, kYuvToRgb>;
-    k.row16[kRgbToHls] = convertRow<S, Depth16, kRgbToHls>;
-    k.row16[kHlsToRgb] = convertRow<S, Depth16, kHlsToRgb>;
-    k.row16[kRgbToHsb] = convertRow<S, Depth16, kRgbToHsb>;
-    k.row16[kHsbToRgb] = convertRow<S, Depth16, kHsbToRgb>;
-    k.row32[kRgbToYuv] = convertRow32<S, kRgbToYuv>;
-    k.row32[kYuvToRgb] = convertRow32<S, kYuvToRgb>;
-    k.row32[kRgbToHls] = convertRow32<S, kRgbToHls>;
-    k.row32[kHlsToRgb] = convertRow32<S, kHlsToRgb>;
-    k.row32[kRgbToHsb] = convertRow32<S, kRgbToHsb>;
-    k.row32[kHsbToRgb] = convertRow32<S, kHsbToRgb>;
+    addConversion<S, kRgbToYuv>(k);
+    addConversion<S, kYuvToRgb>(k);
+    addConversion<S, kRgbToHls>(k);
+    addConversion<S, kHlsToRgb>(k);
+    addConversion<S, kRgbToHsb>(k);
+    addConversion<S, kHsbToRgb>(k);
     return k;
 }
 
