@@ -1,19 +1,12 @@
 #include "AtomicFile.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <random>
 #include <string>
 #include <system_error>
 
-#include "FileImage.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "Stop.h"
+#include "SystemFiles.h"
+#include "ToolError.h"
 
 namespace OmbrelRender {
 
@@ -21,84 +14,98 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string uniqueTag() {
-    static std::atomic<unsigned> counter{0};
-    static const unsigned long long seed = [] {
-        std::random_device device;
-        return (static_cast<unsigned long long>(device()) << 32) ^ device();
-    }();
-    char text[48];
-    std::snprintf(text, sizeof text, "%llx-%u", seed, counter.fetch_add(1));
-    return text;
+// At most `limit` code units of a name, not cutting a character in two (UTF-8 on POSIX, UTF-16
+// on Windows).
+fs::path::string_type shortened(fs::path::string_type name, std::size_t limit) {
+    if (name.size() <= limit)
+        return name;
+    std::size_t cut = limit;
+    if constexpr (sizeof(fs::path::value_type) == 1) {
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+    } else {
+        const auto unit = static_cast<std::uint32_t>(name[cut]);
+        if (cut > 0 && unit >= 0xDC00 && unit <= 0xDFFF) // the second half of a surrogate pair
+            --cut;
+    }
+    name.resize(cut);
+    return name;
 }
+
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const fs::path& path) : path_(path) {}
+    ~TemporaryFile() {
+        if (!kept_) {
+            std::error_code ec;
+            fs::remove(path_, ec);
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    void keep() { kept_ = true; }
+
+private:
+    fs::path path_;
+    bool kept_ = false;
+};
 
 } // namespace
 
-AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
-    if (target_.filename().empty())
+fs::path followLinks(fs::path path) {
+    std::error_code ec;
+    for (int hops = 0; fs::is_symlink(path, ec); ++hops) {
+        if (hops == 40)
+            throw ToolError("cannot write: too many levels of symbolic links");
+        const fs::path to = fs::read_symlink(path, ec);
+        if (ec)
+            throw ToolError("cannot write: " + ec.message());
+        path = to.is_absolute() ? to : path.parent_path() / to;
+    }
+    return path;
+}
+
+fs::path temporaryName(const fs::path& targetName, unsigned long pid, unsigned long serial) {
+    const std::string tag =
+        ".ombrel-render-" + std::to_string(pid) + "-" + std::to_string(serial) + "-";
+    fs::path name(tag);
+    name += shortened(targetName.native(), 160);
+    name += ".tmp";
+    return name;
+}
+
+AtomicFile::AtomicFile(const fs::path& target) {
+    if (target.filename().empty() || target.filename() == "." || target.filename() == "..")
         throw ToolError("cannot write: not a file name");
+    file_ = followLinks(target);
+    // Only a regular file may be replaced: renaming over a device or a FIFO would put a file
+    // in its place.
     std::error_code ec;
-    if (fs::is_directory(target_, ec))
-        throw ToolError("cannot write: is a folder");
-    fs::path folder = target_.parent_path();
-    if (folder.empty())
-        folder = ".";
-    if (!fs::is_directory(folder, ec))
+    const fs::file_type type = fs::status(file_, ec).type();
+    if (type != fs::file_type::not_found && type != fs::file_type::regular)
+        throw ToolError("cannot write: " + notARegularFile(type));
+    fs::path folder = file_.parent_path();
+    if (!fs::is_directory(folder.empty() ? fs::path(".") : folder, ec))
         throw ToolError("cannot write: folder " + folder.string() + " does not exist");
-    std::string name(1, '.');
-    name += target_.stem().string();
-    name += ".tmp-";
-    name += uniqueTag();
-    name += target_.extension().string();
-    temp_ = target_.parent_path() / name;
+    // A name taken by a temporary that a killed process with the same id left behind is skipped.
+    static std::atomic<unsigned long> serial{0};
+    do
+        temp_ = folder / temporaryName(file_.filename(), processId(), serial++);
+    while (fs::exists(fs::symlink_status(temp_, ec)));
 }
 
-AtomicFile::~AtomicFile() {
-    if (!committed_) {
-        std::error_code ec;
-        fs::remove(temp_, ec);
-    }
-}
-
-void AtomicFile::commit() {
-    std::error_code ec;
-#ifdef _WIN32
-    // Replaces an existing target in one step, as rename does on POSIX.
-    if (!MoveFileExW(temp_.c_str(), target_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        ec = std::error_code(static_cast<int>(GetLastError()), std::system_category());
-#else
-    fs::rename(temp_, target_, ec);
-#endif
-    if (ec) {
-        fs::remove(temp_, ec);
-        throw ToolError("cannot write: " + ec.message());
-    }
-    committed_ = true;
-}
-
-void writeAtomically(const fs::path& target, const std::function<void(const fs::path&)>& write) {
-    AtomicFile file(target);
-    write(file.tempPath());
-    std::error_code ec;
-    if (!fs::is_regular_file(file.tempPath(), ec))
-        throw ToolError("cannot write: the writer produced no file");
-    file.commit();
-}
-
-void writeBytes(const fs::path& path, std::span<const std::uint8_t> bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw ToolError(std::string("cannot write: ") + std::strerror(errno));
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw ToolError("cannot write: write failed (disk full?)");
+void AtomicFile::write(std::span<const std::uint8_t> bytes) {
+    throwIfStopped();
+    TemporaryFile temporary(temp_);
+    writeNewFile(temp_, bytes, file_);
+    throwIfStopped();
+    replaceFile(temp_, file_);
+    temporary.keep();
+    syncFolder(file_.parent_path());
 }
 
 void writeBytesAtomically(const fs::path& target, std::span<const std::uint8_t> bytes) {
-    writeAtomically(target, [&](const fs::path& temp) { writeBytes(temp, bytes); });
+    AtomicFile(target).write(bytes);
 }
 
 } // namespace OmbrelRender

@@ -209,18 +209,16 @@ Canvas composeSheet(const std::vector<SheetCell>& cells, int columns, int maxTil
     return sheet;
 }
 
-FileImage canvasToFile(const Canvas& canvas) {
-    FileImage file(canvas.width, canvas.height, SampleType::UInt8);
-    for (int y = 0; y < canvas.height; ++y)
+Image canvasToImage(const Canvas& canvas) {
+    Image image(canvas.width, canvas.height, Depth::Bits8);
+    for (int y = 0; y < canvas.height; ++y) {
+        PF_Pixel* row = image.row<PF_Pixel>(y);
         for (int x = 0; x < canvas.width; ++x) {
             const Rgb8& c = canvas.at(x, y);
-            float* p = file.pixel(x, y);
-            p[0] = c.r;
-            p[1] = c.g;
-            p[2] = c.b;
-            p[3] = 255;
+            row[x] = PF_Pixel{255, c.r, c.g, c.b};
         }
-    return file;
+    }
+    return image;
 }
 
 std::array<double, 3> roundTripError(const Image& source, const Image& back) {

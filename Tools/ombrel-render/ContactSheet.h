@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "Canvas.h"
-#include "FileImage.h"
 #include "Host/Image.h"
 
 namespace OmbrelRender {
@@ -45,8 +44,8 @@ struct SheetCell {
 // Cells in row-major order, `columns` per row; all images of one size.
 Canvas composeSheet(const std::vector<SheetCell>& cells, int columns, int maxTileSide);
 
-// Opaque 8-bit RGBA for writing as a PNG.
-FileImage canvasToFile(const Canvas& canvas);
+// The picture as an opaque 8-bit host image, for writing as a PNG.
+OmbrelHost::Image canvasToImage(const Canvas& canvas);
 
 // Largest absolute difference per colour channel (red, green, blue) between a frame and its
 // forward-then-backward round trip, in the host units of their depth. The source is compared as

@@ -13,6 +13,7 @@
 #include "Options.h"
 #include "Reporter.h"
 #include "Session.h"
+#include "Stop.h"
 
 namespace OmbrelRender {
 
@@ -32,6 +33,7 @@ struct Column {
 };
 
 Image renderWith(OmbrelHost::Effect& effect, const Image& image, const Mode& c) {
+    throwIfStopped();
     effect.setPopup(c.value);
     try {
         return renderFrame(effect, image, 0).output;
@@ -56,7 +58,7 @@ bool makeContactSheet(OmbrelHost::Effect& effect, const Frame& frame, const Opti
     const std::filesystem::path& target = *options.contactSheet;
     Image source;
     try {
-        source = loadFrame(frame, options);
+        source = loadFrame(frame, options, reporter.warningsAbout(frame.label));
     } catch (const std::exception& e) {
         reporter.error(frame.label, e.what());
         return false;
@@ -80,6 +82,9 @@ bool makeContactSheet(OmbrelHost::Effect& effect, const Frame& frame, const Opti
             column.roundTrip = renderWith(effect, column.there, *column.backward);
             columns.push_back(std::move(column));
         }
+    } catch (const Stopped&) {
+        effect.setPopup(options.from);
+        return false;
     } catch (const std::exception& e) {
         effect.setPopup(options.from);
         reporter.error(frame.label, e.what());
@@ -117,7 +122,10 @@ bool makeContactSheet(OmbrelHost::Effect& effect, const Frame& frame, const Opti
         cells.push_back({roundTripName(*column.forward), &column.roundTrip, {}});
 
     try {
-        output->write(composeSheet(cells, static_cast<int>(columns.size()) + 1, options.tileSize));
+        output->write(composeSheet(cells, static_cast<int>(columns.size()) + 1, options.tileSize),
+                      reporter.warningsAbout(target.string()));
+    } catch (const Stopped&) {
+        return false;
     } catch (const std::exception& e) {
         reporter.error(target.string(), e.what());
         return false;

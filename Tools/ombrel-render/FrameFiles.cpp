@@ -2,7 +2,6 @@
 
 #include "Chart.h"
 #include "ContactSheet.h"
-#include "FileImage.h"
 #include "Frames.h"
 #include "HostUnits.h"
 #include "ImageFiles.h"
@@ -14,7 +13,7 @@ namespace OmbrelRender {
 using OmbrelHost::Depth;
 using OmbrelHost::Image;
 
-Image loadFrame(const Frame& frame, const Options& options) {
+Image loadFrame(const Frame& frame, const Options& options, const Warn& warn) {
     if (frame.input.empty()) {
         const auto [w, h] = options.size.value_or(std::pair{kChartWidth, kChartHeight});
         return makeChart(w, h, options.depth.value_or(Depth::Bits8));
@@ -23,31 +22,29 @@ Image loadFrame(const Frame& frame, const Options& options) {
         return readRawFile(frame.input, options.size->first, options.size->second, *options.depth);
     if (!imageFilesAvailable())
         throw ToolError("cannot read: this build reads raw files only");
-    const FileImage file = readImageFile(frame.input);
-    return toHost(file, options.depth.value_or(naturalDepth(file.type)));
+    return readImageFile(frame.input, options.depth, options.maxPixels, warn).image;
 }
 
-OutputFile::OutputFile(std::filesystem::path target, Accepts accepts) : file_(std::move(target)) {
-    if (accepts == Accepts::FrameFiles && isRawPath(file_.target()))
+OutputFile::OutputFile(const std::filesystem::path& target, Accepts accepts)
+    : target_(target), file_(target) {
+    if (accepts == Accepts::FrameFiles && isRawPath(target_))
         return;
     if (!imageFilesAvailable())
         throw ToolError("cannot write: this build writes raw files only");
-    checkImageFormat(file_.target());
+    checkImageFormat(target_);
 }
 
-void OutputFile::write(const Image& frame) {
-    if (isRawPath(file_.target())) {
-        writeBytes(file_.tempPath(), encodeRaw(frame));
-    } else {
-        const SampleType type = storedType(file_.target().extension().string(), frame.depth);
-        writeImageFile(file_.tempPath(), file_.target(), fromHost(frame, type));
+void OutputFile::write(const Image& frame, const Warn& warn) {
+    if (isRawPath(target_)) {
+        file_.write(encodeRaw(frame));
+        return;
     }
-    file_.commit();
+    const SampleType type = storedType(target_.extension().string(), frame.depth);
+    file_.write(encodeImageFile(target_, frame, type, warn));
 }
 
-void OutputFile::write(const Canvas& picture) {
-    writeImageFile(file_.tempPath(), file_.target(), canvasToFile(picture));
-    file_.commit();
+void OutputFile::write(const Canvas& picture, const Warn& warn) {
+    file_.write(encodeImageFile(target_, canvasToImage(picture), SampleType::UInt8, warn));
 }
 
 } // namespace OmbrelRender

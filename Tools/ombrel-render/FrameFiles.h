@@ -7,6 +7,7 @@
 #include "AtomicFile.h"
 #include "Canvas.h"
 #include "Host/Image.h"
+#include "ToolError.h"
 
 namespace OmbrelRender {
 
@@ -15,7 +16,7 @@ struct Options;
 
 // The frame's input in host units: at --depth when given, else the file's own depth (the chart
 // at 8 bits). Throws ToolError with the cause; the caller names the frame.
-OmbrelHost::Image loadFrame(const Frame& frame, const Options& options);
+OmbrelHost::Image loadFrame(const Frame& frame, const Options& options, const Warn& warn);
 
 class OutputFile {
 public:
@@ -26,17 +27,17 @@ public:
 
     // Refuses a target that cannot be written (no folder, a folder, a format nobody writes);
     // throws ToolError with the cause.
-    OutputFile(std::filesystem::path target, Accepts accepts);
-
-    const std::filesystem::path& target() const { return file_.target(); }
+    OutputFile(const std::filesystem::path& target, Accepts accepts);
 
     // Writes a rendered frame: raw records as they are, or an image file of the type the
-    // format stores for the frame's depth. Throws ToolError; the target is kept as it was.
-    void write(const OmbrelHost::Image& frame);
+    // format stores for the frame's depth. Throws ToolError or Stopped; the target is kept as
+    // it was.
+    void write(const OmbrelHost::Image& frame, const Warn& warn);
     // Writes a picture as an opaque 8-bit image file.
-    void write(const Canvas& picture);
+    void write(const Canvas& picture, const Warn& warn);
 
 private:
+    std::filesystem::path target_;
     AtomicFile file_;
 };
 

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <system_error>
 
-#include "FileImage.h"
+#include "AtomicFile.h"
 #include "Modes.h"
 #include "Options.h"
+#include "SystemFiles.h"
+#include "ToolError.h"
 
 namespace OmbrelRender {
 
@@ -31,10 +34,16 @@ std::optional<NumberPattern> parseNumberPattern(const std::string& text) {
         int width = 0;
         if (j < text.size() && text[j] == '0') {
             ++j;
-            while (j < text.size() && text[j] >= '0' && text[j] <= '9' && width < 100)
-                width = width * 10 + (text[j++] - '0');
+            const std::size_t digits = j;
+            while (j < text.size() && text[j] >= '0' && text[j] <= '9') {
+                width = std::min(width * 10 + (text[j] - '0'), kMaxNumberWidth + 1);
+                ++j;
+            }
             if (width == 0)
                 return std::nullopt;
+            if (width > kMaxNumberWidth)
+                throw UsageError(text + ": a frame number of " + text.substr(digits, j - digits) +
+                                 " digits; at most " + std::to_string(kMaxNumberWidth));
         }
         if (found || j >= text.size() || text[j] != 'd')
             return std::nullopt; // a second placeholder, or a '%' that is not one
@@ -49,7 +58,7 @@ std::optional<NumberPattern> parseNumberPattern(const std::string& text) {
 }
 
 std::string NumberPattern::format(int number) const {
-    char digits[128];
+    char digits[kMaxNumberWidth + 16];
     std::snprintf(digits, sizeof digits, "%0*d", width, number);
     return prefix + digits + suffix;
 }
@@ -108,6 +117,51 @@ bool looksLikeFolder(const std::string& text) {
     return fs::is_directory(text, ec);
 }
 
+// Where a path leads: the absolute path with links, "." and ".." resolved, and the file's
+// identity when it exists.
+struct Place {
+    fs::path path;
+    std::optional<FileId> id;
+};
+
+Place placeOf(const fs::path& path) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    fs::path resolved = fs::weakly_canonical(absolute, ec);
+    if (ec)
+        resolved = absolute.lexically_normal();
+    return {resolved, fileIdOf(path)};
+}
+
+// Frames by the places they read or write, so that a long sequence is checked in n log n.
+class Places {
+public:
+    void add(const Place& place, std::size_t frame) {
+        byPath_[place.path].push_back(frame);
+        if (place.id)
+            byId_[*place.id].push_back(frame);
+    }
+    // A frame other than `self` at `place`, if any.
+    std::optional<std::size_t> other(const Place& place, std::size_t self) const {
+        for (const auto* frames :
+             {find(byPath_, place.path), place.id ? find(byId_, *place.id) : nullptr})
+            if (frames != nullptr)
+                for (std::size_t f : *frames)
+                    if (f != self)
+                        return f;
+        return std::nullopt;
+    }
+
+private:
+    template <class Map, class Key>
+    static const std::vector<std::size_t>* find(const Map& map, const Key& key) {
+        const auto it = map.find(key);
+        return it == map.end() ? nullptr : &it->second;
+    }
+    std::map<fs::path, std::vector<std::size_t>> byPath_;
+    std::map<FileId, std::vector<std::size_t>> byId_;
+};
+
 } // namespace
 
 std::vector<Frame> listFrames(const std::vector<std::string>& inputs) {
@@ -118,8 +172,7 @@ std::vector<Frame> listFrames(const std::vector<std::string>& inputs) {
     }
     for (const std::string& input : inputs) {
         std::error_code ec;
-        const auto pattern = parseNumberPattern(input);
-        if (pattern && !fs::exists(input, ec)) {
+        if (!fs::exists(input, ec) && parseNumberPattern(input)) {
             try {
                 auto sequence = expandSequence(input);
                 frames.insert(frames.end(), sequence.begin(), sequence.end());
@@ -154,6 +207,27 @@ void assignOutputs(std::vector<Frame>& frames, const std::optional<std::string>&
     for (const Frame& frame : frames)
         if (!seen.insert(frame.output.lexically_normal()).second)
             throw UsageError("several frames would write " + frame.output.string());
+}
+
+void checkCollisions(const std::vector<Frame>& frames) {
+    Places inputs;
+    Places outputs;
+    std::vector<Place> written;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (!frames[i].input.empty())
+            inputs.add(placeOf(frames[i].input), i);
+        // The file a write replaces is the one its links lead to.
+        written.push_back(placeOf(followLinks(frames[i].output)));
+        outputs.add(written.back(), i);
+    }
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (const auto j = inputs.other(written[i], i))
+            throw UsageError(frames[i].output.string() + " is the output of " + frames[i].label +
+                             " and the input of " + frames[*j].label +
+                             ": an output may not overwrite another frame's input");
+        if (outputs.other(written[i], i))
+            throw UsageError("several frames would write " + frames[i].output.string());
+    }
 }
 
 } // namespace OmbrelRender

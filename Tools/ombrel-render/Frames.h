@@ -11,7 +11,8 @@
 namespace OmbrelRender {
 
 // A file name with one frame-number placeholder: "%d", or "%0Nd" for N digits with leading
-// zeros ("%%" is a literal percent sign).
+// zeros, N up to 32 ("%%" is a literal percent sign).
+inline constexpr int kMaxNumberWidth = 32;
 struct NumberPattern {
     std::string prefix;
     int width = 0; // 0: as many digits as needed
@@ -19,6 +20,7 @@ struct NumberPattern {
 
     std::string format(int number) const;
 };
+// Nothing when `text` holds no placeholder; throws UsageError for a width over 32.
 std::optional<NumberPattern> parseNumberPattern(const std::string& text);
 
 struct Frame {
@@ -39,5 +41,11 @@ std::vector<Frame> listFrames(const std::vector<std::string>& inputs);
 // several frames would share one file.
 void assignOutputs(std::vector<Frame>& frames, const std::optional<std::string>& output, int mode,
                    std::optional<OmbrelHost::Depth> depth);
+
+// Throws UsageError when a frame's output is another frame's input or another frame's output.
+// Paths are compared with links, "." and ".." resolved, and files that exist also by identity
+// (a hard link is the same file). A frame may write over its own input, which is read whole
+// before anything is written.
+void checkCollisions(const std::vector<Frame>& frames);
 
 } // namespace OmbrelRender

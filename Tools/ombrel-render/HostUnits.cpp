@@ -88,48 +88,71 @@ float hostFloatToFile(float f, SampleType type) {
     return f;
 }
 
-template <class P>
-void fillHost(const FileImage& file, Image& image) {
-    for (int y = 0; y < file.height; ++y) {
-        P* row = image.row<P>(y);
-        for (int x = 0; x < file.width; ++x) {
-            const float* in = file.pixel(x, y);
-            P& out = row[x];
-            if constexpr (std::is_same_v<P, PF_PixelFloat>) {
-                out.red = fileToHost32(in[0], file.type);
-                out.green = fileToHost32(in[1], file.type);
-                out.blue = fileToHost32(in[2], file.type);
-                out.alpha = fileToHost32(in[3], file.type);
-            } else {
-                using C = decltype(out.red);
-                out.red = static_cast<C>(fileToHostInt(in[0], file.type, image.depth));
-                out.green = static_cast<C>(fileToHostInt(in[1], file.type, image.depth));
-                out.blue = static_cast<C>(fileToHostInt(in[2], file.type, image.depth));
-                out.alpha = static_cast<C>(fileToHostInt(in[3], file.type, image.depth));
-            }
+template <class P, class C>
+void fillHostRow(const C* in, SampleType type, P* out, int width, Depth depth) {
+    for (int x = 0; x < width; ++x, in += 4) {
+        P& p = out[x];
+        if constexpr (std::is_same_v<P, PF_PixelFloat>) {
+            p.red = fileToHost32(static_cast<float>(in[0]), type);
+            p.green = fileToHost32(static_cast<float>(in[1]), type);
+            p.blue = fileToHost32(static_cast<float>(in[2]), type);
+            p.alpha = fileToHost32(static_cast<float>(in[3]), type);
+        } else {
+            using H = decltype(p.red);
+            p.red = static_cast<H>(fileToHostInt(static_cast<float>(in[0]), type, depth));
+            p.green = static_cast<H>(fileToHostInt(static_cast<float>(in[1]), type, depth));
+            p.blue = static_cast<H>(fileToHostInt(static_cast<float>(in[2]), type, depth));
+            p.alpha = static_cast<H>(fileToHostInt(static_cast<float>(in[3]), type, depth));
         }
     }
 }
 
-template <class P>
-void fillFile(const Image& image, FileImage& file) {
-    for (int y = 0; y < image.height; ++y) {
-        const P* row = image.row<P>(y);
-        for (int x = 0; x < image.width; ++x) {
-            const P& in = row[x];
-            float* out = file.pixel(x, y);
-            if constexpr (std::is_same_v<P, PF_PixelFloat>) {
-                out[0] = hostFloatToFile(in.red, file.type);
-                out[1] = hostFloatToFile(in.green, file.type);
-                out[2] = hostFloatToFile(in.blue, file.type);
-                out[3] = hostFloatToFile(in.alpha, file.type);
-            } else {
-                out[0] = hostToFile(in.red, image.depth, file.type);
-                out[1] = hostToFile(in.green, image.depth, file.type);
-                out[2] = hostToFile(in.blue, image.depth, file.type);
-                out[3] = hostToFile(in.alpha, image.depth, file.type);
-            }
+template <class C>
+void toHostRow(const C* in, SampleType type, Image& image, int y) {
+    switch (image.depth) {
+    case Depth::Bits8:
+        fillHostRow(in, type, image.row<PF_Pixel>(y), image.width, image.depth);
+        break;
+    case Depth::Bits16:
+        fillHostRow(in, type, image.row<PF_Pixel16>(y), image.width, image.depth);
+        break;
+    case Depth::Bits32:
+        fillHostRow(in, type, image.row<PF_PixelFloat>(y), image.width, image.depth);
+        break;
+    }
+}
+
+// Every value stored is already a whole number in the type's range for the integer types.
+template <class P, class C>
+void fillFileRow(const P* in, int width, Depth depth, SampleType type, C* out) {
+    for (int x = 0; x < width; ++x, out += 4) {
+        const P& p = in[x];
+        if constexpr (std::is_same_v<P, PF_PixelFloat>) {
+            out[0] = static_cast<C>(hostFloatToFile(p.red, type));
+            out[1] = static_cast<C>(hostFloatToFile(p.green, type));
+            out[2] = static_cast<C>(hostFloatToFile(p.blue, type));
+            out[3] = static_cast<C>(hostFloatToFile(p.alpha, type));
+        } else {
+            out[0] = static_cast<C>(hostToFile(p.red, depth, type));
+            out[1] = static_cast<C>(hostToFile(p.green, depth, type));
+            out[2] = static_cast<C>(hostToFile(p.blue, depth, type));
+            out[3] = static_cast<C>(hostToFile(p.alpha, depth, type));
         }
+    }
+}
+
+template <class C>
+void fromHostRow(const Image& image, int y, SampleType type, C* out) {
+    switch (image.depth) {
+    case Depth::Bits8:
+        fillFileRow(image.row<PF_Pixel>(y), image.width, image.depth, type, out);
+        break;
+    case Depth::Bits16:
+        fillFileRow(image.row<PF_Pixel16>(y), image.width, image.depth, type, out);
+        break;
+    case Depth::Bits32:
+        fillFileRow(image.row<PF_PixelFloat>(y), image.width, image.depth, type, out);
+        break;
     }
 }
 
@@ -164,36 +187,47 @@ Depth naturalDepth(SampleType type) {
     return Depth::Bits32;
 }
 
-Image toHost(const FileImage& file, Depth depth) {
-    Image image(file.width, file.height, depth);
-    switch (depth) {
-    case Depth::Bits8:
-        fillHost<PF_Pixel>(file, image);
-        break;
-    case Depth::Bits16:
-        fillHost<PF_Pixel16>(file, image);
-        break;
-    case Depth::Bits32:
-        fillHost<PF_PixelFloat>(file, image);
+std::size_t sampleBytes(SampleType type) {
+    switch (type) {
+    case SampleType::UInt8:
+        return 1;
+    case SampleType::UInt16:
+        return 2;
+    case SampleType::Half:
+    case SampleType::Float:
         break;
     }
-    return image;
+    return 4;
 }
 
-FileImage fromHost(const Image& image, SampleType type) {
-    FileImage file(image.width, image.height, type);
-    switch (image.depth) {
-    case Depth::Bits8:
-        fillFile<PF_Pixel>(image, file);
+void rowToHost(SampleType type, const void* samples, Image& image, int y) {
+    switch (type) {
+    case SampleType::UInt8:
+        toHostRow(static_cast<const std::uint8_t*>(samples), type, image, y);
         break;
-    case Depth::Bits16:
-        fillFile<PF_Pixel16>(image, file);
+    case SampleType::UInt16:
+        toHostRow(static_cast<const std::uint16_t*>(samples), type, image, y);
         break;
-    case Depth::Bits32:
-        fillFile<PF_PixelFloat>(image, file);
+    case SampleType::Half:
+    case SampleType::Float:
+        toHostRow(static_cast<const float*>(samples), type, image, y);
         break;
     }
-    return file;
+}
+
+void rowFromHost(const Image& image, int y, SampleType type, void* samples) {
+    switch (type) {
+    case SampleType::UInt8:
+        fromHostRow(image, y, type, static_cast<std::uint8_t*>(samples));
+        break;
+    case SampleType::UInt16:
+        fromHostRow(image, y, type, static_cast<std::uint16_t*>(samples));
+        break;
+    case SampleType::Half:
+    case SampleType::Float:
+        fromHostRow(image, y, type, static_cast<float*>(samples));
+        break;
+    }
 }
 
 SampleType storedType(const std::string& extension, Depth depth) {

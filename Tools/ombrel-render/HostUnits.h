@@ -7,9 +7,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
-#include "FileImage.h"
 #include "Host/Image.h"
 
 namespace OmbrelRender {
@@ -17,11 +18,21 @@ namespace OmbrelRender {
 using OmbrelHost::Depth;
 using OmbrelHost::Image;
 
+// What a file holds per channel. UInt8 values run 0..255, UInt16 0..65535; Half and Float are
+// floats with 1.0 as full intensity.
+enum class SampleType { UInt8, UInt16, Half, Float };
+
+// A row of file samples in memory: RGBA, four samples a pixel, straight alpha, in the file's
+// units, held as std::uint8_t, std::uint16_t, or float for both Half and Float.
+std::size_t sampleBytes(SampleType type);
+
 // The render depth a file suggests: 8 for 8-bit files, 16 for 16-bit, 32 for half and float.
 Depth naturalDepth(SampleType type);
 
-Image toHost(const FileImage& file, Depth depth);
-FileImage fromHost(const Image& image, SampleType type);
+// Row y of `image` from one row of file samples (image.width RGBA pixels of `type`).
+void rowToHost(SampleType type, const void* samples, Image& image, int y);
+// One row of file samples of `type` from row y of `image`.
+void rowFromHost(const Image& image, int y, SampleType type, void* samples);
 
 // What a file of the given extension (".png", case-insensitive) stores for a render at `depth`:
 // PNG holds 8-bit renders as 8 bits and deeper ones as 16; TIFF holds the render's own depth

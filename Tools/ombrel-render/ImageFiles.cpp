@@ -1,21 +1,26 @@
 #include "ImageFiles.h"
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
-#include <system_error>
-#include <vector>
 
-#include "Console.h"
+#include "Channels.h"
+#include "HeaderChecks.h"
 #include "Host/Text.h"
+#include "SystemFiles.h"
 
 namespace OmbrelRender {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Pixels are moved a band of rows at a time, about this many bytes of file samples each.
+constexpr std::size_t kBandBytes = std::size_t{4} << 20;
+
+constexpr int kJpegMaxSide = 65500;
 
 // The format name the library knows the extension by ("png" for "x.PNG"); empty when none.
 std::string formatOf(const fs::path& path) {
@@ -32,19 +37,14 @@ std::string oneLine(std::string message) {
     return message;
 }
 
-// The library names the file it was given; a temporary's name means nothing to the user.
-std::string naming(std::string message, const fs::path& file, const fs::path& shownAs) {
-    const std::string from = file.string();
-    if (from.empty() || from == shownAs.string())
-        return message;
-    for (std::size_t at = message.find(from); at != std::string::npos;
-         at = message.find(from, at + shownAs.string().size()))
-        message.replace(at, from.size(), shownAs.string());
-    return message;
-}
-
-std::string libraryError(const std::string& fallback) {
-    std::string message = oneLine(OIIO::geterror());
+// The first message the library has: the reader's or writer's own, else the global one (left
+// by a failed open or create), else `fallback`. Reading them also clears them.
+template <class Codec>
+std::string libraryError(Codec* codec, const std::string& fallback) {
+    std::string message = codec != nullptr ? oneLine(codec->geterror()) : std::string();
+    const std::string global = oneLine(OIIO::geterror());
+    if (message.empty())
+        message = global;
     return message.empty() ? fallback : message;
 }
 
@@ -62,54 +62,108 @@ OIIO::TypeDesc typeDesc(SampleType type) {
     return OIIO::TypeDesc::FLOAT;
 }
 
-// Reads all channels of subimage 0 as `T`; integer types keep their stored values.
-template <class T>
-std::vector<T> readChannels(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
-                            OIIO::TypeDesc type) {
-    std::vector<T> data(static_cast<std::size_t>(header.width) *
-                        static_cast<std::size_t>(header.height) *
-                        static_cast<std::size_t>(header.nchannels));
-    if (!in.read_image(0, 0, 0, header.nchannels, type, data.data()))
-        throw ToolError("cannot read: " + oneLine(in.geterror()));
-    return data;
-}
-
-template <class T>
-void expandToRgba(const std::vector<T>& data, int channels, float fullAlpha, FileImage& image) {
-    const std::size_t pixels =
-        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    const std::size_t step = static_cast<std::size_t>(channels);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const T* in = data.data() + i * step;
-        float* out = image.rgba.data() + i * 4;
-        if (channels <= 2) {
-            out[0] = out[1] = out[2] = static_cast<float>(in[0]);
-            out[3] = channels == 2 ? static_cast<float>(in[1]) : fullAlpha;
-        } else {
-            out[0] = static_cast<float>(in[0]);
-            out[1] = static_cast<float>(in[1]);
-            out[2] = static_cast<float>(in[2]);
-            out[3] = channels >= 4 ? static_cast<float>(in[3]) : fullAlpha;
+// Everything the library reads comes through here, from the file this tool opened and checked.
+class FileReader final : public OIIO::Filesystem::IOProxy {
+public:
+    FileReader(const InputFile& file, const std::string& name)
+        : IOProxy(name, IOProxy::Read), file_(file) {}
+    const char* proxytype() const override { return "ombrel-render input"; }
+    size_t read(void* buffer, size_t size) override {
+        const size_t n = pread(buffer, size, m_pos);
+        m_pos += static_cast<int64_t>(n);
+        return n;
+    }
+    size_t pread(void* buffer, size_t size, int64_t offset) override {
+        if (offset < 0)
+            return 0;
+        try {
+            return file_.readAt(static_cast<std::uint64_t>(offset), buffer, size);
+        } catch (const ToolError& e) {
+            error(e.what());
+            return 0;
         }
     }
+    size_t size() const override { return static_cast<size_t>(file_.size()); }
+
+private:
+    const InputFile& file_;
+};
+
+// One row of RGBA samples from a row of the file's channels chBegin..: `plan` relative to
+// chBegin, alpha -1 for full.
+template <class C>
+void gatherRow(const C* in, int channels, const ChannelPlan& plan, C full, int width, C* out) {
+    for (int x = 0; x < width; ++x, in += channels, out += 4) {
+        out[0] = in[plan.red];
+        out[1] = in[plan.green];
+        out[2] = in[plan.blue];
+        out[3] = plan.alpha >= 0 ? in[plan.alpha] : full;
+    }
 }
 
-void checkChannels(const OIIO::ImageSpec& header) {
-    if (header.nchannels < 1)
-        throw ToolError("unsupported image: no channels");
-    if (header.nchannels <= 4)
-        return;
-    static const char* const rgba[] = {"r", "g", "b", "a"};
-    bool ok = header.channelnames.size() >= 4;
-    for (int c = 0; ok && c < 4; ++c)
-        ok = OmbrelHost::asciiLower(header.channelnames[static_cast<std::size_t>(c)]) == rgba[c];
-    if (!ok) {
-        std::string names;
-        for (const std::string& name : header.channelnames)
-            names += (names.empty() ? "" : ",") + name;
-        throw ToolError("unsupported image: " + std::to_string(header.nchannels) + " channels (" +
-                        names + ") whose first four are not R, G, B, A");
+void gatherRow(SampleType type, const unsigned char* in, int channels, const ChannelPlan& plan,
+               int width, unsigned char* out) {
+    switch (type) {
+    case SampleType::UInt8:
+        gatherRow<std::uint8_t>(in, channels, plan, 255, width, out);
+        break;
+    case SampleType::UInt16:
+        gatherRow(reinterpret_cast<const std::uint16_t*>(in), channels, plan, std::uint16_t{65535},
+                  width, reinterpret_cast<std::uint16_t*>(out));
+        break;
+    case SampleType::Half:
+    case SampleType::Float:
+        gatherRow(reinterpret_cast<const float*>(in), channels, plan, 1.0f, width,
+                  reinterpret_cast<float*>(out));
+        break;
     }
+}
+
+template <class C>
+bool alphaIsFull(const C* row, int width, C full) {
+    for (int x = 0; x < width; ++x)
+        if (row[4 * x + 3] != full)
+            return false;
+    return true;
+}
+
+bool alphaIsFull(SampleType type, const unsigned char* row, int width) {
+    switch (type) {
+    case SampleType::UInt8:
+        return alphaIsFull<std::uint8_t>(row, width, 255);
+    case SampleType::UInt16:
+        return alphaIsFull(reinterpret_cast<const std::uint16_t*>(row), width,
+                           std::uint16_t{65535});
+    case SampleType::Half:
+    case SampleType::Float:
+        break;
+    }
+    return alphaIsFull(reinterpret_cast<const float*>(row), width, 1.0f);
+}
+
+std::string typeText(OIIO::TypeDesc type) {
+    if (type == OIIO::TypeDesc::UINT8)
+        return "8-bit integers";
+    if (type == OIIO::TypeDesc::UINT16)
+        return "16-bit integers";
+    if (type == OIIO::TypeDesc::HALF)
+        return "half floats";
+    if (type == OIIO::TypeDesc::FLOAT)
+        return "floats";
+    return type.c_str();
+}
+
+// What the file's header allows to be checked against its size, before decoding.
+void checkHeader(const OIIO::ImageSpec& header, const InputFile& file, long long maxPixels) {
+    if (header.deep)
+        throw ToolError("unsupported image: deep data");
+    if (header.width <= 0 || header.height <= 0 || header.depth > 1)
+        throw ToolError("unsupported image: not a 2D image");
+    checkPixelCount(header.width, header.height, maxPixels);
+    const std::string compression =
+        OmbrelHost::asciiLower(header.get_string_attribute("compression"));
+    if (const auto expansion = maxExpansion(compression))
+        checkPlausibleSize(header.width, header.height, file.size(), *expansion);
 }
 
 } // namespace
@@ -118,106 +172,152 @@ bool imageFilesAvailable() {
     return true;
 }
 
-FileImage readImageFile(const fs::path& path) {
-    std::error_code ec;
-    if (!fs::exists(path, ec))
-        throw ToolError("cannot read: no such file");
-    if (fs::is_directory(path, ec))
-        throw ToolError("cannot read: is a folder");
+ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long long maxPixels,
+                        const Warn& warn) {
+    const InputFile file(path);
+    if (startsLikePng(file)) {
+        const PngLayout png = readPngLayout(file);
+        checkPixelCount(png.width, png.height, maxPixels);
+        checkPngPlausible(png);
+    }
 
-    const QuietStderr quiet;
+    FileReader reader(file, path.string());
     // Without this hint the library multiplies PNG and TIFF colour by alpha on the way in.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path.string(), &config);
+    auto in = OIIO::ImageInput::open(path.string(), &config, &reader);
     if (!in)
-        throw ToolError("cannot read: " + libraryError("unsupported format or unreadable file"));
+        throw ToolError("cannot read: " + libraryError<OIIO::ImageInput>(
+                                              nullptr, "unsupported format or unreadable file"));
     const OIIO::ImageSpec header = in->spec();
-    if (header.deep)
-        throw ToolError("unsupported image: deep data");
-    if (header.width <= 0 || header.height <= 0 || header.depth > 1)
-        throw ToolError("unsupported image: not a 2D image");
-    checkChannels(header);
+    checkHeader(header, file, maxPixels);
+    const ChannelPlan chosen = planChannels(header.channelnames, warn);
 
-    // Windowed formats (EXR) may have a data window away from the origin; the pixels read are
-    // the data window's, which is what the frame is.
-    FileImage image;
-    image.width = header.width;
-    image.height = header.height;
-    image.rgba.resize(static_cast<std::size_t>(header.width) *
-                      static_cast<std::size_t>(header.height) * 4);
-
+    ImageRead result;
     const OIIO::TypeDesc stored = header.format;
-    if (stored == OIIO::TypeDesc::UINT8) {
-        image.type = SampleType::UInt8;
-        expandToRgba(readChannels<std::uint8_t>(*in, header, OIIO::TypeDesc::UINT8),
-                     header.nchannels, 255.0f, image);
-    } else if (stored == OIIO::TypeDesc::UINT16) {
-        image.type = SampleType::UInt16;
-        expandToRgba(readChannels<std::uint16_t>(*in, header, OIIO::TypeDesc::UINT16),
-                     header.nchannels, 65535.0f, image);
-    } else {
-        // Half and float as stored; other integer types arrive scaled to 0..1.
-        image.type = stored == OIIO::TypeDesc::HALF ? SampleType::Half : SampleType::Float;
-        expandToRgba(readChannels<float>(*in, header, OIIO::TypeDesc::FLOAT), header.nchannels,
-                     1.0f, image);
+    if (stored == OIIO::TypeDesc::UINT8)
+        result.stored = SampleType::UInt8;
+    else if (stored == OIIO::TypeDesc::UINT16)
+        result.stored = SampleType::UInt16;
+    else // half and float as stored; other integer types arrive scaled to 0..1
+        result.stored = stored == OIIO::TypeDesc::HALF ? SampleType::Half : SampleType::Float;
+    const SampleType type = result.stored;
+    result.image = Image(header.width, header.height, depth.value_or(naturalDepth(type)));
+
+    // Only the span of channels the plan uses is read.
+    const int chBegin = std::min(
+        {chosen.red, chosen.green, chosen.blue, chosen.alpha >= 0 ? chosen.alpha : chosen.red});
+    const int chEnd = std::max({chosen.red, chosen.green, chosen.blue, chosen.alpha}) + 1;
+    const int channels = chEnd - chBegin;
+    ChannelPlan plan = chosen;
+    plan.red -= chBegin;
+    plan.green -= chBegin;
+    plan.blue -= chBegin;
+    if (plan.alpha >= 0)
+        plan.alpha -= chBegin;
+
+    const std::size_t width = static_cast<std::size_t>(header.width);
+    const std::size_t rowBytes = width * static_cast<std::size_t>(channels) * sampleBytes(type);
+    int bandRows = static_cast<int>(
+        std::clamp<std::size_t>(kBandBytes / rowBytes, 1, static_cast<std::size_t>(header.height)));
+    // Windowed formats (EXR) may have a data window away from the origin; the pixels read are
+    // the data window's, which is what the frame is. Tiled files are read in whole rows of tiles.
+    const bool tiled = header.tile_width > 0;
+    if (tiled)
+        bandRows = std::max(1, bandRows / header.tile_height) * header.tile_height;
+    std::vector<unsigned char> band(static_cast<std::size_t>(bandRows) * rowBytes);
+    std::vector<unsigned char> row(width * 4 * sampleBytes(type));
+    for (int y0 = 0; y0 < header.height; y0 += bandRows) {
+        const int y1 = std::min(header.height, y0 + bandRows);
+        const bool ok = tiled ? in->read_tiles(0, 0, header.x, header.x + header.width,
+                                               header.y + y0, header.y + y1, header.z, header.z + 1,
+                                               chBegin, chEnd, typeDesc(type), band.data())
+                              : in->read_scanlines(0, 0, header.y + y0, header.y + y1, header.z,
+                                                   chBegin, chEnd, typeDesc(type), band.data());
+        if (!ok)
+            throw ToolError("cannot read: " + libraryError(in.get(), "the pixels cannot be read"));
+        for (int y = y0; y < y1; ++y) {
+            gatherRow(type, band.data() + static_cast<std::size_t>(y - y0) * rowBytes, channels,
+                      plan, header.width, row.data());
+            rowToHost(type, row.data(), result.image, y);
+        }
     }
     in->close();
-    return image;
+    return result;
 }
 
 void checkImageFormat(const fs::path& target) {
-    const QuietStderr quiet;
     const std::string format = formatOf(target);
-    if (format.empty() || !OIIO::ImageOutput::create(format))
+    auto out = format.empty() ? nullptr : OIIO::ImageOutput::create(format);
+    if (!out) {
+        OIIO::geterror(); // the library's "could not find a format writer": said below
         throw ToolError("unsupported format: no image writer for \"" + target.extension().string() +
                         "\"");
+    }
+    if (!out->supports("ioproxy"))
+        throw ToolError("unsupported format: the " + std::string(out->format_name()) +
+                        " writer cannot write to memory, so its writes could not be checked");
 }
 
-void writeImageFile(const fs::path& file, const fs::path& formatFrom, const FileImage& image) {
-    const QuietStderr quiet;
-    const std::string format = formatOf(formatFrom);
-    auto out = format.empty() ? nullptr : OIIO::ImageOutput::create(format);
-    if (!out)
-        throw ToolError("unsupported format: no image writer for \"" +
-                        formatFrom.extension().string() + "\"");
+std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& frame,
+                                          SampleType type, const Warn& warn) {
+    checkImageFormat(target);
+    auto out = OIIO::ImageOutput::create(formatOf(target));
+    const std::string format = out->format_name();
+    // The JPEG library ends the process on a larger image instead of reporting an error.
+    if (format == "jpeg" && (frame.width > kJpegMaxSide || frame.height > kJpegMaxSide))
+        throw ToolError("cannot write: JPEG holds at most " + std::to_string(kJpegMaxSide) +
+                        " pixels a side, and the frame is " + std::to_string(frame.width) + "x" +
+                        std::to_string(frame.height));
 
-    const OIIO::TypeDesc type = typeDesc(image.type);
-    OIIO::ImageSpec header(image.width, image.height, 4, type);
-    header.alpha_channel = 3;
+    // A format without alpha gets colour only; that loses something only where alpha is not full.
+    const bool alpha = out->supports("alpha");
+    OIIO::ImageSpec header(frame.width, frame.height, alpha ? 4 : 3, typeDesc(type));
+    if (alpha)
+        header.alpha_channel = 3;
     // The colour is straight; without this the library divides PNG colour by alpha.
     header.attribute("oiio:UnassociatedAlpha", 1);
-    if (!out->open(file.string(), header))
-        throw ToolError("cannot write: " + naming(oneLine(out->geterror()), file, formatFrom));
+    // There is no Exif to keep, and this library's TIFF writer fails on an empty Exif block.
+    header.attribute("tiff:write_exif", 0);
 
-    bool ok = false;
-    const std::size_t count = image.rgba.size();
-    switch (image.type) {
-    case SampleType::UInt8: {
-        std::vector<std::uint8_t> data(count);
-        for (std::size_t i = 0; i < count; ++i)
-            data[i] = static_cast<std::uint8_t>(image.rgba[i]);
-        ok = out->write_image(OIIO::TypeDesc::UINT8, data.data());
-        break;
+    std::vector<std::uint8_t> bytes;
+    OIIO::Filesystem::IOVecOutput memory(bytes);
+    if (!out->set_ioproxy(&memory) || !out->open(target.string(), header))
+        throw ToolError("cannot write: " +
+                        libraryError(out.get(), "the encoder refused the image"));
+
+    const OIIO::TypeDesc asked = typeDesc(type);
+    const OIIO::TypeDesc kept = out->spec().format;
+    if (warn &&
+        (kept.size() < asked.size() || (asked.is_floating_point() && !kept.is_floating_point())))
+        warn(format + " holds " + typeText(kept) + ", not " + typeText(asked) +
+             ": values are narrowed");
+
+    const std::size_t width = static_cast<std::size_t>(frame.width);
+    const std::size_t pixelBytes = 4 * sampleBytes(type); // RGBA even when only RGB is written
+    const int bandRows = static_cast<int>(std::clamp<std::size_t>(
+        kBandBytes / (width * pixelBytes), 1, static_cast<std::size_t>(frame.height)));
+    std::vector<unsigned char> band(static_cast<std::size_t>(bandRows) * width * pixelBytes);
+    bool dropped = false;
+    for (int y0 = 0; y0 < frame.height; y0 += bandRows) {
+        const int y1 = std::min(frame.height, y0 + bandRows);
+        for (int y = y0; y < y1; ++y) {
+            unsigned char* row =
+                band.data() + static_cast<std::size_t>(y - y0) * width * pixelBytes;
+            rowFromHost(frame, y, type, row);
+            if (!alpha && !dropped)
+                dropped = !alphaIsFull(type, row, frame.width);
+        }
+        if (!out->write_scanlines(y0, y1, 0, asked, band.data(),
+                                  static_cast<OIIO::stride_t>(pixelBytes),
+                                  static_cast<OIIO::stride_t>(width * pixelBytes)))
+            throw ToolError("cannot write: " + libraryError(out.get(), "the encoder failed"));
     }
-    case SampleType::UInt16: {
-        std::vector<std::uint16_t> data(count);
-        for (std::size_t i = 0; i < count; ++i)
-            data[i] = static_cast<std::uint16_t>(image.rgba[i]);
-        ok = out->write_image(OIIO::TypeDesc::UINT16, data.data());
-        break;
-    }
-    case SampleType::Half:
-    case SampleType::Float:
-        ok = out->write_image(OIIO::TypeDesc::FLOAT, image.rgba.data());
-        break;
-    }
-    std::string error = ok ? std::string() : oneLine(out->geterror());
-    if (!out->close() && error.empty())
-        error = oneLine(out->geterror());
-    if (!error.empty() || !ok)
-        throw ToolError("cannot write: " + (error.empty() ? std::string("write failed")
-                                                          : naming(error, file, formatFrom)));
+    if (!out->close())
+        throw ToolError("cannot write: " + libraryError(out.get(), "the encoder failed"));
+    if (dropped && warn)
+        warn(format + " holds no alpha: the frame's alpha is not written");
+    return bytes;
 }
 
 } // namespace OmbrelRender

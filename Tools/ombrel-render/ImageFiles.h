@@ -1,29 +1,48 @@
 // Reading and writing image files (PNG, TIFF, EXR and whatever else the image library knows).
-// The one place that talks to the image library; everything else sees FileImage.
+// The one place that talks to the image library.
 //
-// Stored values are kept as they are: alpha stays straight, colour is never multiplied or
-// divided by alpha on the way in or out. An image without alpha gets full alpha, a grey image is
-// expanded to RGB, and more than four channels are accepted only when the first four are R, G,
-// B, A. Errors throw ToolError with the cause; the caller names the file.
+// Reading takes the file's header first and refuses, before decoding, an image over the pixel
+// limit or one its file could not hold; pixels are then decoded a band of rows at a time
+// straight into host units, so the only whole copy is the host image. Writing encodes into
+// memory, never through the library's own file handling, so that the caller writes the bytes
+// with every step checked (AtomicFile). Stored values are kept as they are: alpha stays
+// straight, colour is never multiplied or divided by alpha on the way in or out. Channels are
+// chosen as Channels.h says. Errors throw ToolError with the cause (the library's own message
+// where it gave one); the caller names the file.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <vector>
 
-#include "FileImage.h"
+#include "Host/Image.h"
+#include "HostUnits.h"
+#include "ToolError.h"
 
 namespace OmbrelRender {
 
 // False in builds without the image library: then only raw files can be used.
 bool imageFilesAvailable();
 
-FileImage readImageFile(const std::filesystem::path& path);
+struct ImageRead {
+    Image image;
+    SampleType stored = SampleType::UInt8; // what the file holds per channel
+};
 
-// Throws ToolError("unsupported format ...") when no writer handles the target's extension.
+// Reads a regular file (anything else is refused before it is read) into host units at `depth`,
+// or at the depth the file's type suggests. Warnings (channels read in order, an unnamed alpha)
+// go to `warn`.
+ImageRead readImageFile(const std::filesystem::path& path, std::optional<Depth> depth,
+                        long long maxPixels, const Warn& warn);
+
+// Throws ToolError("unsupported format ...") when no writer that can write to memory handles
+// the target's extension.
 void checkImageFormat(const std::filesystem::path& target);
 
-// Writes `image` at its own sample type into `file`, choosing the format by the extension of
-// `formatFrom` (the final name, when `file` is a temporary). Not atomic by itself.
-void writeImageFile(const std::filesystem::path& file, const std::filesystem::path& formatFrom,
-                    const FileImage& image);
+// The bytes of an image file of the format named by `target`'s extension holding `frame` as
+// `type`. What the format cannot hold (alpha, or the bits asked for) is narrowed with a warning.
+std::vector<std::uint8_t> encodeImageFile(const std::filesystem::path& target, const Image& frame,
+                                          SampleType type, const Warn& warn);
 
 } // namespace OmbrelRender

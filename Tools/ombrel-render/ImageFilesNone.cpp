@@ -15,7 +15,8 @@ bool imageFilesAvailable() {
     return false;
 }
 
-FileImage readImageFile(const std::filesystem::path&) {
+ImageRead readImageFile(const std::filesystem::path&, std::optional<Depth>, long long,
+                        const Warn&) {
     unavailable();
 }
 
@@ -23,7 +24,8 @@ void checkImageFormat(const std::filesystem::path&) {
     unavailable();
 }
 
-void writeImageFile(const std::filesystem::path&, const std::filesystem::path&, const FileImage&) {
+std::vector<std::uint8_t> encodeImageFile(const std::filesystem::path&, const Image&, SampleType,
+                                          const Warn&) {
     unavailable();
 }
 

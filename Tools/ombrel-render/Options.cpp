@@ -9,10 +9,6 @@ namespace OmbrelRender {
 
 namespace {
 
-// Frames up to 2^28 pixels (16384 x 16384), which keeps every byte count well inside size_t
-// and every pixel index inside the host's 32-bit arithmetic at 16 bytes a pixel.
-constexpr long long kMaxPixels = 1LL << 28;
-
 std::optional<long long> parseInteger(const std::string& text) {
     long long value = 0;
     const char* end = text.data() + text.size();
@@ -125,6 +121,13 @@ Options parseCommandLine(const std::vector<std::string>& args) {
             if (!options.size)
                 throw UsageError("--size: expected WIDTHxHEIGHT with positive numbers, got '" +
                                  text + "'");
+        } else if (name == "--max-pixels") {
+            const std::string text = value();
+            const auto limit = parseInteger(text);
+            if (!limit || *limit < 1 || *limit > kMaxPixels)
+                throw UsageError("--max-pixels: expected a whole number from 1 to " +
+                                 std::to_string(kMaxPixels) + ", got '" + text + "'");
+            options.maxPixels = *limit;
         } else if (name == "-q" || name == "--quiet") {
             flag(options.quiet);
         } else if (name == "--fail-fast") {
@@ -173,6 +176,8 @@ Options:
                        three round trips, and tile them with labels into one PNG
   --tile-size N        longest side of a contact sheet tile in pixels (default 512)
   --size WxH           size of a raw input, or of the chart (default 1024x512)
+  --max-pixels N       refuse an input image of more than N pixels before decoding it
+                       (default and most 268435456, 16384x16384)
   -q, --quiet          print nothing but errors
   --fail-fast          stop at the first frame that fails
   -h, --help           print this help
@@ -183,7 +188,12 @@ little-endian), row-major, no header; raw input needs --size and --depth. An INP
 %d or %04d names a numbered sequence. PNG stores 8-bit renders as 8 bits and deeper ones as
 16; TIFF stores the render's depth; EXR stores float.
 
-Exit codes: 0 success, 1 a render or file failure, 2 a usage error.
+An output never overwrites another frame's input or another frame's output (a usage error);
+it may replace its own input. SIGINT and SIGTERM stop the run: no new frame starts, frames in
+progress are abandoned, temporaries are removed.
+
+Exit codes: 0 success, 1 a render or file failure, 2 a usage error, 130 or 143 stopped by
+SIGINT or SIGTERM.
 )";
 }
 

@@ -17,6 +17,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Frames up to 2^28 pixels (16384 x 16384), which keeps every byte count well inside size_t
+// and every pixel index inside the host's 32-bit arithmetic at 16 bytes a pixel. Also the
+// default limit on an input image's size.
+inline constexpr long long kMaxPixels = 1LL << 28;
+
 struct Options {
     int from = 1; // popup value 1..6
     std::optional<OmbrelHost::Depth> depth;
@@ -30,6 +35,7 @@ struct Options {
     std::optional<std::filesystem::path> contactSheet;
     int tileSize = 512;
     std::optional<std::pair<int, int>> size;
+    long long maxPixels = kMaxPixels; // an image input with more is refused before decoding
     bool quiet = false;
     bool failFast = false;
     bool help = false;

@@ -3,6 +3,7 @@
 #include <exception>
 #include <optional>
 #include <sstream>
+#include <system_error>
 
 #include "Chart.h"
 #include "Frames.h"
@@ -12,6 +13,7 @@
 #include "Reporter.h"
 #include "Runs.h"
 #include "Session.h"
+#include "Stop.h"
 
 namespace OmbrelRender {
 
@@ -38,10 +40,17 @@ void checkFrames(const std::vector<Frame>& frames, const Options& options) {
     }
 }
 
+// What a stop request left undone, for the line that reports it.
+std::string undone(const std::vector<Frame>& frames, const Options& options, std::size_t written) {
+    if (options.contactSheet)
+        return "the contact sheet is not written";
+    return std::to_string(written) + " of " + std::to_string(frames.size()) + " frames written";
+}
+
 // After global setup: --info, --about, then the renders; returns the exit code.
 int runSetUp(OmbrelHost::Effect& effect, const OmbrelHost::CommandResult& setup,
              const Options& options, const fs::path& modulePath, const std::vector<Frame>& frames,
-             Reporter& reporter, bool progressToTerminal) {
+             Reporter& reporter, bool progressToTerminal, std::size_t& written) {
     int status = kExitOk;
     if (options.info)
         reporter.print(infoText(modulePath, effect.module().pipl(), setup.out));
@@ -65,8 +74,9 @@ int runSetUp(OmbrelHost::Effect& effect, const OmbrelHost::CommandResult& setup,
     effect.setPopup(options.from);
     if (options.contactSheet)
         return makeContactSheet(effect, frames.front(), options, reporter) ? kExitOk : kExitFailure;
-    return renderFrames(effect, frames, options, reporter, progressToTerminal) == 0 ? kExitOk
-                                                                                    : kExitFailure;
+    const FrameCounts counts = renderFrames(effect, frames, options, reporter, progressToTerminal);
+    written = counts.written;
+    return counts.failed == 0 ? kExitOk : kExitFailure;
 }
 
 } // namespace
@@ -93,8 +103,10 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
         try {
             frames = listFrames(options.inputs);
             checkFrames(frames, options);
-            if (!options.contactSheet)
+            if (!options.contactSheet) {
                 assignOutputs(frames, options.output, options.from, options.depth);
+                checkCollisions(frames);
+            }
         } catch (const UsageError& e) {
             reporter.usageError(e.what());
             return kExitUsage;
@@ -104,7 +116,12 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
 
-    const fs::path modulePath = options.module.value_or(defaultModule);
+    // Absolute, so that the loader opens the file whose PiPL was read rather than searching its
+    // own paths for a bare name.
+    fs::path modulePath = options.module.value_or(defaultModule);
+    std::error_code ec;
+    if (fs::path absolute = fs::absolute(modulePath, ec); !ec)
+        modulePath = std::move(absolute);
     if (options.info && !options.about) {
         // A module for another platform: its PiPL is all there is to show.
         try {
@@ -131,6 +148,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
 
     int status = kExitOk;
     bool setUp = false;
+    std::size_t written = 0;
     try {
         const auto setup = effect.globalSetup();
         if (setup.err != PF_Err_NONE) {
@@ -139,7 +157,8 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
             return kExitFailure;
         }
         setUp = true;
-        status = runSetUp(effect, setup, options, modulePath, frames, reporter, progressToTerminal);
+        status = runSetUp(effect, setup, options, modulePath, frames, reporter, progressToTerminal,
+                          written);
     } catch (const std::exception& e) {
         reporter.error("module " + modulePath.string(), e.what());
         status = kExitFailure;
@@ -165,6 +184,11 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
             if (!line.empty())
                 reporter.error("still held after global setdown", line);
         status = kExitFailure;
+    }
+    if (const int signal = stopSignal(); signal != 0) {
+        reporter.error("stopped by " + std::string(signalName(signal)) + ": " +
+                       undone(frames, options, written));
+        return 128 + signal;
     }
     return status;
 }

@@ -1,15 +1,13 @@
 #include "RawFiles.h"
 
 #include <bit>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <string>
-#include <system_error>
 
 #include "AtomicFile.h"
-#include "FileImage.h"
 #include "Host/Text.h"
+#include "SystemFiles.h"
+#include "ToolError.h"
 
 namespace OmbrelRender {
 
@@ -103,24 +101,14 @@ Image decodeRaw(std::span<const std::uint8_t> bytes, int width, int height, Dept
 }
 
 Image readRawFile(const fs::path& path, int width, int height, Depth depth) {
-    std::error_code ec;
-    if (!fs::exists(path, ec))
-        throw ToolError("cannot read: no such file");
-    if (fs::is_directory(path, ec))
-        throw ToolError("cannot read: is a folder");
-    const auto size = fs::file_size(path, ec);
-    if (ec)
-        throw ToolError("cannot read: " + ec.message());
+    const InputFile file(path);
     const std::size_t expected = rawByteCount(width, height, depth);
-    if (size != expected)
+    if (file.size() != expected)
         throw ToolError("wrong raw size: " + sizeText(width, height, depth) + " needs " +
-                        std::to_string(expected) + " bytes, the file has " + std::to_string(size));
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ToolError(std::string("cannot read: ") + std::strerror(errno));
+                        std::to_string(expected) + " bytes, the file has " +
+                        std::to_string(file.size()));
     std::vector<std::uint8_t> bytes(expected);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (static_cast<std::size_t>(in.gcount()) != expected)
+    if (file.readAt(0, bytes.data(), bytes.size()) != expected)
         throw ToolError("cannot read: the file ended early");
     return decodeRaw(bytes, width, height, depth);
 }

@@ -19,7 +19,7 @@ std::vector<std::uint8_t> encodeRaw(const OmbrelHost::Image& image);
 OmbrelHost::Image decodeRaw(std::span<const std::uint8_t> bytes, int width, int height,
                             OmbrelHost::Depth depth);
 
-// Throws ToolError: missing or unreadable file, wrong size.
+// Throws ToolError: missing, not a regular file, unreadable, wrong size.
 OmbrelHost::Image readRawFile(const std::filesystem::path& path, int width, int height,
                               OmbrelHost::Depth depth);
 // Atomic (AtomicFile.h).

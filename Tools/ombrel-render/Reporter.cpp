@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "Console.h"
-
 namespace OmbrelRender {
 
 namespace {
@@ -22,7 +20,6 @@ void Reporter::setQuiet(bool quiet) {
 
 void Reporter::print(const std::string& text) {
     std::lock_guard lock(mutex_);
-    const auto console = lockConsole();
     clearProgress();
     out_ << text << std::flush;
 }
@@ -31,22 +28,31 @@ void Reporter::info(const std::string& line) {
     std::lock_guard lock(mutex_);
     if (quiet_)
         return;
-    const auto console = lockConsole();
     clearProgress();
     out_ << line << '\n' << std::flush;
 }
 
 void Reporter::error(const std::string& subject, const std::string& cause) {
     std::lock_guard lock(mutex_);
-    const auto console = lockConsole();
     clearProgress();
     err_ << kProgramName << ": " << (subject.empty() ? "" : subject + ": ") << cause << '\n'
          << std::flush;
 }
 
+void Reporter::warning(const std::string& subject, const std::string& cause) {
+    std::lock_guard lock(mutex_);
+    clearProgress();
+    err_ << kProgramName << ": warning: " << (subject.empty() ? "" : subject + ": ") << cause
+         << '\n'
+         << std::flush;
+}
+
+Warn Reporter::warningsAbout(const std::string& subject) {
+    return [this, subject](const std::string& cause) { warning(subject, cause); };
+}
+
 void Reporter::usageError(const std::string& cause) {
     std::lock_guard lock(mutex_);
-    const auto console = lockConsole();
     clearProgress();
     err_ << kProgramName << ": " << cause << "\nTry '" << kProgramName << " --help'.\n"
          << std::flush;
@@ -65,7 +71,6 @@ void Reporter::frameDone() {
     ++done_;
     if (!progress_)
         return;
-    const auto console = lockConsole();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char text[96];
@@ -77,7 +82,6 @@ void Reporter::frameDone() {
 
 void Reporter::finishFrames() {
     std::lock_guard lock(mutex_);
-    const auto console = lockConsole();
     if (shown_)
         err_ << '\n' << std::flush;
     shown_ = false;

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "ToolError.h"
+
 namespace OmbrelRender {
 
 inline constexpr std::string_view kProgramName = "ombrel-render";
@@ -29,6 +31,11 @@ public:
     // "ombrel-render: SUBJECT: CAUSE", or "ombrel-render: CAUSE" without a subject.
     void error(const std::string& subject, const std::string& cause);
     void error(const std::string& cause) { error({}, cause); }
+    // "ombrel-render: warning: SUBJECT: CAUSE": something was done differently from what was
+    // asked, and the run goes on. Shown even when quiet.
+    void warning(const std::string& subject, const std::string& cause);
+    // Warnings about `subject`, for code that knows the cause but not the file.
+    Warn warningsAbout(const std::string& subject);
     // An error in the command line, followed by the hint to ask for help.
     void usageError(const std::string& cause);
 

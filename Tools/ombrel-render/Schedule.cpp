@@ -8,12 +8,13 @@
 namespace OmbrelRender {
 
 std::size_t runScheduled(std::size_t count, std::size_t workers, bool stopAtFailure,
-                         const std::function<bool(std::size_t)>& job) {
+                         const std::function<bool(std::size_t)>& job,
+                         const std::function<bool()>& stopped) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::atomic<std::size_t> failures{0};
     auto worker = [&] {
-        while (!stop) {
+        while (!stop && !(stopped && stopped())) {
             const std::size_t i = next++;
             if (i >= count)
                 return;

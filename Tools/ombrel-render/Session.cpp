@@ -1,7 +1,7 @@
 #include "Session.h"
 
-#include "FileImage.h"
 #include "Options.h"
+#include "ToolError.h"
 
 namespace OmbrelRender {
 

@@ -16,6 +16,7 @@
 
 #include "Program.h"
 #include "Reporter.h"
+#include "Stop.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ bool stderrIsTerminal() {
 } // namespace
 
 int main(int argc, char** argv) {
+    OmbrelRender::catchStopSignals();
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         const auto module =

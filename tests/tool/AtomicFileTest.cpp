@@ -1,56 +1,52 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include "AtomicFile.h"
-#include "FileImage.h"
+#include "Stop.h"
+#include "SystemFiles.h"
 #include "TempFolder.h"
+#include "ToolError.h"
 
 using namespace OmbrelRender;
 using OmbrelRenderTest::readText;
 using OmbrelRenderTest::TempFolder;
 using OmbrelRenderTest::writeText;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::span<const std::uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+} // namespace
 
 TEST(AtomicFile, ACompleteWriteReplacesTheTargetAndLeavesNoTemporary) {
     TempFolder folder;
     const auto target = folder / "out.png";
     writeText(target, "old");
-    writeAtomically(target, [&](const std::filesystem::path& temp) {
-        EXPECT_EQ(temp.parent_path(), target.parent_path());
-        EXPECT_EQ(temp.extension(), ".png");
-        EXPECT_NE(temp, target);
-        EXPECT_EQ(readText(target), "old"); // untouched while writing
-        writeText(temp, "new");
-    });
+    AtomicFile file(target);
+    EXPECT_EQ(file.tempPath().parent_path(), target.parent_path());
+    EXPECT_FALSE(fs::exists(file.tempPath())); // nothing is made before the write
+    file.write(bytesOf("new"));
     EXPECT_EQ(readText(target), "new");
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"out.png"});
 }
 
-TEST(AtomicFile, AFailedWriteLeavesTheTargetAsItWas) {
+TEST(AtomicFile, AStopRequestAbandonsTheWriteAndKeepsTheTarget) {
     TempFolder folder;
-    const auto existing = folder / "kept.tif";
-    writeText(existing, "old content");
-    EXPECT_THROW(writeAtomically(existing,
-                                 [](const std::filesystem::path& temp) {
-                                     writeText(temp, "half");
-                                     throw ToolError("cannot write: disk full");
-                                 }),
-                 ToolError);
-    EXPECT_EQ(readText(existing), "old content");
-
-    const auto absent = folder / "new.tif";
-    EXPECT_THROW(writeAtomically(absent,
-                                 [](const std::filesystem::path& temp) {
-                                     writeText(temp, "half");
-                                     throw std::runtime_error("writer crashed");
-                                 }),
-                 std::runtime_error);
-    EXPECT_FALSE(std::filesystem::exists(absent));
+    const auto target = folder / "kept.tif";
+    writeText(target, "old content");
+    AtomicFile file(target);
+    requestStop(SIGINT);
+    EXPECT_THROW(file.write(bytesOf("new content")), Stopped);
+    clearStopRequest();
+    EXPECT_EQ(readText(target), "old content");
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"kept.tif"});
-}
-
-TEST(AtomicFile, AWriterThatProducesNothingIsAFailure) {
-    TempFolder folder;
-    EXPECT_THROW(writeAtomically(folder / "x.png", [](const std::filesystem::path&) {}), ToolError);
-    EXPECT_TRUE(folder.entries().empty());
 }
 
 TEST(AtomicFile, RefusesTargetsThatCannotBeFiles) {
@@ -61,9 +57,14 @@ TEST(AtomicFile, RefusesTargetsThatCannotBeFiles) {
     } catch (const ToolError& e) {
         EXPECT_NE(std::string(e.what()).find("does not exist"), std::string::npos) << e.what();
     }
-    std::filesystem::create_directory(folder / "sub");
+    fs::create_directory(folder / "sub");
     EXPECT_THROW(AtomicFile(folder / "sub"), ToolError);
-    EXPECT_EQ(folder.entries(), std::vector<std::string>{"sub"});
+    EXPECT_THROW(AtomicFile(folder / "sub" / ".."), ToolError);
+    // Renaming over a FIFO (or a device) would put a plain file in its place.
+    ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+    EXPECT_THROW(AtomicFile(folder / "fifo"), ToolError);
+    EXPECT_TRUE(fs::is_fifo(folder / "fifo"));
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"fifo", "sub"}));
 }
 
 TEST(AtomicFile, ConcurrentWritersGetTheirOwnTemporaries) {
@@ -78,4 +79,67 @@ TEST(AtomicFile, WritesBytesExactly) {
     const std::vector<std::uint8_t> bytes{0, 1, 2, 255, 10, 13};
     writeBytesAtomically(folder / "b.raw", bytes);
     EXPECT_EQ(readText(folder / "b.raw"), std::string("\0\1\2\377\n\r", 6));
+}
+
+TEST(AtomicFile, TemporariesAreRecognisableAndWithinTheNameLimit) {
+    const fs::path name = temporaryName("shot.0001.png", 4321, 7);
+    EXPECT_EQ(name, fs::path(".ombrel-render-4321-7-shot.0001.png.tmp"));
+
+    // The longest name a file system takes, in ASCII and in two-byte characters.
+    std::string accents;
+    for (int i = 0; i < 127; ++i)
+        accents += "\xC3\xA9"; // é
+    for (const std::string& target : {std::string(251, 'a') + ".png", "x" + accents}) {
+        const std::string temp = temporaryName(target, 4294967295ul, 4294967295ul).string();
+        EXPECT_LE(temp.size(), 255u);
+        EXPECT_EQ(temp.rfind(".ombrel-render-4294967295-4294967295-", 0), 0u);
+        EXPECT_TRUE(temp.ends_with(".tmp"));
+        // No character cut in two: the byte before ".tmp" ends a character.
+        const auto last = static_cast<unsigned char>(temp[temp.size() - 5]);
+        EXPECT_TRUE(last < 0x80 || (last & 0xC0) == 0x80) << "cut inside a character";
+        if ((last & 0xC0) == 0x80) {
+            EXPECT_GE(static_cast<unsigned char>(temp[temp.size() - 6]), 0xC0);
+        }
+    }
+}
+
+TEST(AtomicFile, ALongTargetNameIsWritten) {
+    TempFolder folder;
+    const auto target = folder / (std::string(246, 'n') + ".png");
+    writeBytesAtomically(target, bytesOf("content"));
+    EXPECT_EQ(readText(target), "content");
+    EXPECT_EQ(folder.entries().size(), 1u);
+}
+
+TEST(AtomicFile, WritingOntoASymbolicLinkReplacesItsTargetAndKeepsTheLink) {
+    TempFolder folder;
+    fs::create_directory(folder / "store");
+    writeText(folder / "store" / "real.png", "old");
+    fs::create_symlink("store/real.png", folder / "link.png");
+    fs::create_symlink("link.png", folder / "chain.png");
+    writeBytesAtomically(folder / "chain.png", bytesOf("new"));
+    EXPECT_TRUE(fs::is_symlink(folder / "link.png"));
+    EXPECT_TRUE(fs::is_symlink(folder / "chain.png"));
+    EXPECT_EQ(readText(folder / "store" / "real.png"), "new");
+    EXPECT_EQ(TempFolder::entriesOf(folder / "store"), std::vector<std::string>{"real.png"});
+
+    // A link to a file not there yet makes that file.
+    fs::create_symlink("store/later.png", folder / "dangling.png");
+    writeBytesAtomically(folder / "dangling.png", bytesOf("made"));
+    EXPECT_TRUE(fs::is_symlink(folder / "dangling.png"));
+    EXPECT_EQ(readText(folder / "store" / "later.png"), "made");
+
+    fs::create_symlink("loop2.png", folder / "loop1.png");
+    fs::create_symlink("loop1.png", folder / "loop2.png");
+    EXPECT_THROW(AtomicFile(folder / "loop1.png"), ToolError);
+}
+
+TEST(AtomicFile, AReplacedFileKeepsItsPermissions) {
+    TempFolder folder;
+    const auto target = folder / "private.raw";
+    writeText(target, "old");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    writeBytesAtomically(target, bytesOf("new"));
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }

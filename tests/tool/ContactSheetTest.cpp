@@ -158,8 +158,9 @@ TEST(ContactSheet, LaysCellsOutInRowsWithTheirTilesAndLabels) {
             firstLabel.at(x, y) = sheet.at(margin + x, margin + y);
     EXPECT_GT(litPixels(firstLabel, background), 20);
 
-    EXPECT_EQ(canvasToFile(sheet).pixel(margin + 64, margin + labelHeight + 32)[0], 255.0f);
-    EXPECT_EQ(canvasToFile(sheet).pixel(0, 0)[3], 255.0f);
+    const Image written = canvasToImage(sheet);
+    EXPECT_EQ(written.row<PF_Pixel>(margin + labelHeight + 32)[margin + 64].red, 255);
+    EXPECT_EQ(written.row<PF_Pixel>(0)[0].alpha, 255);
 }
 
 TEST(ContactSheet, RoundTripErrorComparesWithWhatThePluginReads) {

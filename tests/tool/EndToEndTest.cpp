@@ -7,9 +7,8 @@
 #include <cstring>
 #include <random>
 
-#include "FileImage.h"
 #include "HostUnits.h"
-#include "ImageFiles.h"
+#include "ImageFileHelpers.h"
 #include "Modes.h"
 #include "RawFiles.h"
 #include "ReferenceConversion.h"
@@ -245,9 +244,9 @@ TEST(Files, ImageOutputsHoldExactlyWhatTheRawOutputHolds) {
         const ToolRun run = runTool(folder, {"-q", "--from", "3", "--depth", bits(c.depth),
                                              "--size", sizeArg(input), "in.raw", "-o", c.name});
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        const FileImage file = readImageFile(folder / c.name);
-        EXPECT_EQ(file.type, storedType(fs::path(c.name).extension().string(), c.depth));
-        EXPECT_TRUE(samePixels(toHost(file, c.depth), raw)) << c.name << " at " << bits(c.depth);
+        const ImageRead file = readImage(folder / c.name, c.depth);
+        EXPECT_EQ(file.stored, storedType(fs::path(c.name).extension().string(), c.depth));
+        EXPECT_TRUE(samePixels(file.image, raw)) << c.name << " at " << bits(c.depth);
     }
 }
 
@@ -256,8 +255,7 @@ TEST(Files, AnImageInputRendersAtItsOwnDepthAndKeepsPartialAlpha) {
     for (const Depth depth : {Depth::Bits8, Depth::Bits16, Depth::Bits32}) {
         const Image input = testFrame(depth, 12, 5);
         const char* name = depth == Depth::Bits32 ? "in.exr" : "in.png";
-        writeImageFile(folder / name, folder / name,
-                       fromHost(input, storedType(fs::path(name).extension().string(), depth)));
+        writeImage(folder / name, input, storedType(fs::path(name).extension().string(), depth));
         const ToolRun run = runTool(folder, {"-q", "--from", "5", name, "-o", "out.raw"});
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(fs::file_size(folder / "out.raw"), rawByteCount(12, 5, depth));
@@ -269,11 +267,11 @@ TEST(Files, AnImageInputRendersAtItsOwnDepthAndKeepsPartialAlpha) {
 TEST(Files, DepthOptionConvertsOnTheWayInAndOut) {
     TempFolder folder;
     const Image input = testFrame(Depth::Bits8, 10, 3);
-    writeImageFile(folder / "in.png", folder / "in.png", fromHost(input, SampleType::UInt8));
+    writeImage(folder / "in.png", input, SampleType::UInt8);
     const ToolRun run =
         runTool(folder, {"-q", "--depth", "16", "--from", "1", "in.png", "-o", "out.raw"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const Image asSixteen = toHost(fromHost(input, SampleType::UInt8), Depth::Bits16);
+    const Image asSixteen = readImage(folder / "in.png", Depth::Bits16).image;
     EXPECT_TRUE(
         samePixels(readRawFile(folder / "out.raw", 10, 3, Depth::Bits16), expected(asSixteen, 1)));
 }
@@ -281,9 +279,9 @@ TEST(Files, DepthOptionConvertsOnTheWayInAndOut) {
 TEST(Files, DefaultOutputsSitBesideTheInputNamedAfterTheConversion) {
     TempFolder folder;
     fs::create_directory(folder / "shots");
-    const FileImage image = fromHost(testFrame(Depth::Bits8, 4, 4), SampleType::UInt8);
+    const Image image = testFrame(Depth::Bits8, 4, 4);
     for (const char* name : {"shots/a.0001.png", "shots/a.0002.png", "shots/a.0004.png"})
-        writeImageFile(folder / name, folder / name, image);
+        writeImage(folder / name, image, SampleType::UInt8);
     ToolRun run = runTool(folder, {"--from", "RGB to HLS", "shots/a.0001.png"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(folder / "shots" / "a.0001.rgb-to-hls.png"));
@@ -308,7 +306,7 @@ TEST(Files, TheChartRendersWhenNoInputIsGiven) {
     EXPECT_EQ(fs::file_size(folder / "c.raw"), rawByteCount(64, 32, Depth::Bits32));
     run = runTool(folder, {"-q"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const FileImage chart = readImageFile(folder / "chart.rgb-to-yuv.png");
+    const Image chart = readImage(folder / "chart.rgb-to-yuv.png").image;
     EXPECT_GE(chart.width, 1024);
     EXPECT_GE(chart.height, 512);
 }
@@ -320,8 +318,7 @@ TEST(Parallel, JobsAndThreadsDoNotChangeTheResult) {
     std::vector<std::string> inputs;
     for (int i = 0; i < 5; ++i) {
         const std::string name = "in" + std::to_string(i) + ".png";
-        writeImageFile(folder / name, folder / name,
-                       fromHost(testFrame(Depth::Bits16, 97, 61 + i), SampleType::UInt16));
+        writeImage(folder / name, testFrame(Depth::Bits16, 97, 61 + i), SampleType::UInt16);
         inputs.push_back(name);
     }
     fs::create_directory(folder / "one");
@@ -437,16 +434,16 @@ TEST(Information, ContactSheetOfTheChartAndOfAnInput) {
     TempFolder folder;
     ToolRun run = runTool(folder, {"--contact-sheet", "sheet.png", "--tile-size", "100"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const FileImage sheet = readImageFile(folder / "sheet.png");
-    EXPECT_EQ(sheet.type, SampleType::UInt8);
+    const ImageRead read = readImage(folder / "sheet.png");
+    EXPECT_EQ(read.stored, SampleType::UInt8);
+    const Image& sheet = read.image;
     // Four columns of 100-pixel tiles; the first also holds the notes.
     EXPECT_GT(sheet.width, 4 * 100);
     EXPECT_LT(sheet.width, 4 * 100 + 150);
     for (const char* pair : {"RGB to YUV to RGB", "RGB to HLS to RGB", "RGB to HSB to RGB"})
         EXPECT_NE(run.out.find(pair), std::string::npos) << run.out;
 
-    writeImageFile(folder / "in.tif", folder / "in.tif",
-                   fromHost(testFrame(Depth::Bits32, 30, 20), SampleType::Float));
+    writeImage(folder / "in.tif", testFrame(Depth::Bits32, 30, 20), SampleType::Float);
     run = runTool(folder, {"-q", "in.tif", "--contact-sheet", "in-sheet.png"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(folder / "in-sheet.png"));
@@ -471,8 +468,7 @@ class Failure : public ::testing::TestWithParam<FailureCase> {};
 TEST_P(Failure, ExplainsItselfAndWritesNothing) {
     const FailureCase& c = GetParam();
     TempFolder folder;
-    writeImageFile(folder / "good.png", folder / "good.png",
-                   fromHost(testFrame(Depth::Bits8, 8, 8), SampleType::UInt8));
+    writeImage(folder / "good.png", testFrame(Depth::Bits8, 8, 8), SampleType::UInt8);
     writeText(folder / "broken.png", "\x89PNG\r\n\x1a\n but then nothing useful");
     writeText(folder / "short.raw", std::string(10, '\0'));
     writeRawFile(folder / "frame.raw", testFrame(Depth::Bits16, 4, 4));
@@ -521,8 +517,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Failures, OneBadInputDoesNotStopTheOthersUnlessFailFast) {
     TempFolder folder;
-    writeImageFile(folder / "good.png", folder / "good.png",
-                   fromHost(testFrame(Depth::Bits8, 8, 8), SampleType::UInt8));
+    writeImage(folder / "good.png", testFrame(Depth::Bits8, 8, 8), SampleType::UInt8);
     fs::create_directory(folder / "out");
     ToolRun run = runTool(folder, {"-q", "missing.png", "good.png", "-o", "out"});
     EXPECT_EQ(run.exitCode, 1);

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "FileImage.h"
 #include "Frames.h"
 #include "Options.h"
 #include "TempFolder.h"
+#include "ToolError.h"
 
 using namespace OmbrelRender;
 using OmbrelRenderTest::TempFolder;
@@ -24,6 +24,16 @@ TEST(NumberPatterns, ParseAndFormat) {
     for (const char* notOne :
          {"plain.png", "100%%.png", "%5d.png", "%s.png", "%d%d.png", "%0d", "%", "%04"})
         EXPECT_FALSE(parseNumberPattern(notOne)) << notOne;
+}
+
+TEST(NumberPatterns, AWidthOverThirtyTwoDigitsIsAUsageError) {
+    const auto widest = parseNumberPattern("f%032d.png");
+    ASSERT_TRUE(widest);
+    EXPECT_EQ(widest->format(7), "f" + std::string(31, '0') + "7.png");
+    for (const char* tooWide : {"f%033d.png", "f%0999d.png", "f%099999999999999999999d"})
+        EXPECT_THROW(parseNumberPattern(tooWide), UsageError) << tooWide;
+    std::vector<Frame> frames = listFrames({"x.png"});
+    EXPECT_THROW(assignOutputs(frames, "f%0999d.png", 1, std::nullopt), UsageError);
 }
 
 TEST(Frames, NoInputIsTheChart) {
@@ -96,4 +106,65 @@ TEST(Frames, TwoFramesNeverWriteOneFile) {
                  UsageError);
     auto same = listFrames({"x.png", "./x.png"});
     EXPECT_THROW(assignOutputs(same, std::nullopt, 1, std::nullopt), UsageError);
+}
+
+// ---- Outputs that would destroy an input --------------------------------------------------------
+
+namespace {
+
+std::string collisionOf(const std::vector<std::string>& inputs, const std::string& output) {
+    auto frames = listFrames(inputs);
+    assignOutputs(frames, output, 1, std::nullopt);
+    try {
+        checkCollisions(frames);
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+} // namespace
+
+TEST(Collisions, AnOutputMayNotBeAnotherFramesInput) {
+    TempFolder folder;
+    fs::create_directory(folder / "sub");
+    for (const char* name : {"1.png", "2.png", "3.png"})
+        OmbrelRenderTest::writeText(folder / name, "image");
+    fs::create_hard_link(folder / "1.png", folder / "hard.png");
+    fs::create_symlink("2.png", folder / "soft.png");
+    const auto at = [&](const std::string& name) { return (folder / name).string(); };
+
+    // Frame 1 (2.png) would write 1.png, the input of frame 2.
+    const std::string cause = collisionOf({at("2.png"), at("1.png")}, at("%d.png"));
+    EXPECT_NE(cause.find("the input of " + at("1.png")), std::string::npos) << cause;
+    // The same file by other names: "." and "..", a hard link, a symbolic link.
+    EXPECT_NE(collisionOf({at("3.png"), at("sub/../1.png")}, at("%d.png")), "(accepted)");
+    EXPECT_NE(collisionOf({at("3.png"), at("hard.png")}, at("./%d.png")), "(accepted)");
+    EXPECT_NE(collisionOf({at("soft.png"), at("3.png")}, at("sub/../%d.png")), "(accepted)");
+    // An output that is a link to another frame's input.
+    fs::create_symlink("3.png", folder / "o1.png");
+    EXPECT_NE(collisionOf({at("1.png"), at("3.png")}, at("o%d.png")), "(accepted)");
+}
+
+TEST(Collisions, AFrameMayReplaceItsOwnInput) {
+    TempFolder folder;
+    for (const char* name : {"1.png", "2.png"})
+        OmbrelRenderTest::writeText(folder / name, "image");
+    const auto at = [&](const std::string& name) { return (folder / name).string(); };
+    EXPECT_EQ(collisionOf({at("1.png"), at("2.png")}, at("%d.png")), "(accepted)");
+    EXPECT_EQ(collisionOf({at("1.png")}, at("1.png")), "(accepted)");
+    EXPECT_EQ(collisionOf({}, at("chart.png")), "(accepted)");
+    // The same input twice is read twice; writing it is still another frame's input.
+    EXPECT_NE(collisionOf({at("1.png"), at("1.png")}, at("%d.png")), "(accepted)");
+}
+
+TEST(Collisions, TwoOutputsMayNotBeOneFile) {
+    TempFolder folder;
+    fs::create_directory(folder / "out");
+    OmbrelRenderTest::writeText(folder / "out" / "real.png", "old");
+    fs::create_symlink("real.png", folder / "out" / "1.png");
+    fs::create_symlink("real.png", folder / "out" / "2.png");
+    const auto at = [&](const std::string& name) { return (folder / name).string(); };
+    const std::string cause = collisionOf({at("a.png"), at("b.png")}, at("out/%d.png"));
+    EXPECT_NE(cause.find("several frames would write"), std::string::npos) << cause;
 }

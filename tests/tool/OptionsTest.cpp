@@ -46,6 +46,8 @@ TEST(CommandLine, ReadsEveryOptionInItsSpellings) {
     EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.png", "-b.png"}));
 
     EXPECT_EQ(parseCommandLine({"--output", "x.exr"}).output, "x.exr");
+    EXPECT_EQ(parseCommandLine({"--max-pixels=1000"}).maxPixels, 1000);
+    EXPECT_EQ(parseCommandLine({}).maxPixels, kMaxPixels);
     EXPECT_TRUE(parseCommandLine({"--about", "--info"}).info);
     EXPECT_TRUE(parseCommandLine({"-h"}).help);
     EXPECT_EQ(parseCommandLine({"--contact-sheet", "s.png", "in.tif"}).contactSheet,
@@ -67,6 +69,8 @@ TEST(CommandLine, MistakesNameTheOptionAndTheProblem) {
         {{"--size", "64"}, "--size"},
         {{"--size", "0x5"}, "--size"},
         {{"--size", "100000x100000"}, "--size"},
+        {{"--max-pixels", "0"}, "--max-pixels"},
+        {{"--max-pixels", "268435457"}, "from 1 to 268435456"},
         {{"--from"}, "missing value"},
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"-x"}, "unknown option"},
@@ -96,6 +100,6 @@ TEST(CommandLine, UsageTextMentionsEveryOption) {
     const std::string text = usageText();
     for (const char* option : {"--from", "--depth", "--threads", "--jobs", "--output", "--module",
                                "--about", "--info", "--repeat", "--contact-sheet", "--size",
-                               "--quiet", "--fail-fast", "--help", "--tile-size"})
+                               "--quiet", "--fail-fast", "--help", "--tile-size", "--max-pixels"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 }

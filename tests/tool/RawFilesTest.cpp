@@ -5,9 +5,9 @@
 #include <limits>
 #include <random>
 
-#include "FileImage.h"
 #include "RawFiles.h"
 #include "TempFolder.h"
+#include "ToolError.h"
 
 using namespace OmbrelRender;
 using OmbrelHost::Depth;
