@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <csignal>
 
@@ -60,11 +61,13 @@ TEST(AtomicFile, RefusesTargetsThatCannotBeFiles) {
     fs::create_directory(folder / "sub");
     EXPECT_THROW(AtomicFile(folder / "sub"), ToolError);
     EXPECT_THROW(AtomicFile(folder / "sub" / ".."), ToolError);
+#ifndef _WIN32
     // Renaming over a FIFO (or a device) would put a plain file in its place.
     ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
     EXPECT_THROW(AtomicFile(folder / "fifo"), ToolError);
     EXPECT_TRUE(fs::is_fifo(folder / "fifo"));
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"fifo", "sub"}));
+#endif
 }
 
 TEST(AtomicFile, ConcurrentWritersGetTheirOwnTemporaries) {

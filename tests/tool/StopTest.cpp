@@ -2,7 +2,6 @@
 
 #include <csignal>
 
-#include "Schedule.h"
 #include "Stop.h"
 
 using namespace OmbrelRender;
@@ -25,24 +24,4 @@ TEST(Stop, ASignalIsRecordedOnceAndTheNextOneIsNotCaught) {
     std::signal(SIGINT, SIG_DFL);
     clearStopRequest();
     EXPECT_NO_THROW(throwIfStopped());
-}
-
-TEST(Schedule, NoFrameStartsAfterAStopRequest) {
-    for (const std::size_t workers : {1u, 3u}) {
-        std::atomic<bool> stop{false};
-        std::atomic<std::size_t> started{0};
-        const std::size_t failures = runScheduled(
-            100, workers, false,
-            [&](std::size_t i) {
-                ++started;
-                if (i == 4)
-                    stop = true;
-                return true;
-            },
-            [&] { return stop.load(); });
-        EXPECT_EQ(failures, 0u);
-        // Frame 4 asks; at most the frames other workers had already taken run after it.
-        EXPECT_GE(started, 5u);
-        EXPECT_LE(started, 4u + workers) << workers << " workers";
-    }
 }
