@@ -262,6 +262,9 @@ void checkImageFormat(const fs::path& target) {
 std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& frame,
                                           SampleType type, const Warn& warn) {
     checkImageFormat(target);
+    // The memory outlives the writer, which may still write while it is destroyed.
+    std::vector<std::uint8_t> bytes;
+    OIIO::Filesystem::IOVecOutput memory(bytes);
     auto out = OIIO::ImageOutput::create(formatOf(target));
     const std::string format = out->format_name();
     // The JPEG library ends the process on a larger image instead of reporting an error.
@@ -280,8 +283,6 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
     // There is no Exif to keep, and this library's TIFF writer fails on an empty Exif block.
     header.attribute("tiff:write_exif", 0);
 
-    std::vector<std::uint8_t> bytes;
-    OIIO::Filesystem::IOVecOutput memory(bytes);
     if (!out->set_ioproxy(&memory) || !out->open(target.string(), header))
         throw ToolError("cannot write: " +
                         libraryError(out.get(), "the encoder refused the image"));
@@ -295,8 +296,9 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
 
     const std::size_t width = static_cast<std::size_t>(frame.width);
     const std::size_t pixelBytes = 4 * sampleBytes(type); // RGBA even when only RGB is written
-    const int bandRows = static_cast<int>(std::clamp<std::size_t>(
-        kBandBytes / (width * pixelBytes), 1, static_cast<std::size_t>(frame.height)));
+    const int bandRows = static_cast<int>(
+        std::clamp<std::size_t>(kBandBytes / std::max<std::size_t>(width * pixelBytes, 1), 1,
+                                static_cast<std::size_t>(std::max(frame.height, 1))));
     std::vector<unsigned char> band(static_cast<std::size_t>(bandRows) * width * pixelBytes);
     bool dropped = false;
     for (int y0 = 0; y0 < frame.height; y0 += bandRows) {

@@ -1,4 +1,5 @@
-// The tool's failures: a cause in one line, to which the caller adds the file it concerns.
+// The tool's failures and warnings: a cause in one line, to which the caller adds the file it
+// concerns.
 #pragma once
 
 #include <functional>
