@@ -71,7 +71,8 @@ void AtomicFile::commit() {
     fs::rename(temp_, target_, ec);
 #endif
     if (ec) {
-        fs::remove(temp_, ec);
+        std::error_code ignored; // the rename's reason is the one to report
+        fs::remove(temp_, ignored);
         throw ToolError("cannot write: " + ec.message());
     }
     committed_ = true;

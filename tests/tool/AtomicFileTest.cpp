@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <system_error>
+#include <vector>
+
 #include "AtomicFile.h"
 #include "FileImage.h"
 #include "TempFolder.h"
@@ -64,6 +68,26 @@ TEST(AtomicFile, RefusesTargetsThatCannotBeFiles) {
     std::filesystem::create_directory(folder / "sub");
     EXPECT_THROW(AtomicFile(folder / "sub"), ToolError);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"sub"});
+}
+
+TEST(AtomicFile, AFailedRenameSaysWhyAndRemovesTheTemporary) {
+    TempFolder folder;
+    const auto target = folder / "out.raw";
+    AtomicFile file(target);
+    writeText(file.tempPath(), "new");
+    // The target turns into a folder holding a file: no rename can replace it.
+    std::filesystem::create_directory(target);
+    writeText(target / "inside", "kept");
+    try {
+        file.commit();
+        FAIL() << "renamed over a folder";
+    } catch (const ToolError& e) {
+        const std::string success = "cannot write: " + std::error_code().message();
+        EXPECT_NE(std::string(e.what()), success);
+        EXPECT_EQ(std::string(e.what()).rfind("cannot write: ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"out.raw"});
+    EXPECT_EQ(readText(target / "inside"), "kept");
 }
 
 TEST(AtomicFile, ConcurrentWritersGetTheirOwnTemporaries) {
