@@ -21,8 +21,6 @@ Image loadFrame(const Frame& frame, const Options& options) {
     }
     if (isRawPath(frame.input))
         return readRawFile(frame.input, options.size->first, options.size->second, *options.depth);
-    if (!imageFilesAvailable())
-        throw ToolError("cannot read: this build reads raw files only");
     const FileImage file = readImageFile(frame.input);
     return toHost(file, options.depth.value_or(naturalDepth(file.type)));
 }
@@ -30,8 +28,6 @@ Image loadFrame(const Frame& frame, const Options& options) {
 OutputFile::OutputFile(std::filesystem::path target, Accepts accepts) : file_(std::move(target)) {
     if (accepts == Accepts::FrameFiles && isRawPath(file_.target()))
         return;
-    if (!imageFilesAvailable())
-        throw ToolError("cannot write: this build writes raw files only");
     checkImageFormat(file_.target());
 }
 

@@ -114,10 +114,6 @@ void checkChannels(const OIIO::ImageSpec& header) {
 
 } // namespace
 
-bool imageFilesAvailable() {
-    return true;
-}
-
 FileImage readImageFile(const fs::path& path) {
     std::error_code ec;
     if (!fs::exists(path, ec))

@@ -1,30 +1,33 @@
 // Image files in a build without the image library: only raw files can be used there.
 #include "ImageFiles.h"
 
+#include <string>
+
 namespace OmbrelRender {
 
 namespace {
 
-[[noreturn]] void unavailable() {
-    throw ToolError("unsupported format: this build reads and writes raw files only");
+[[noreturn]] void unsupported(const char* action, const std::filesystem::path& file) {
+    const std::string extension = file.extension().string();
+    throw ToolError(std::string(action) + ": " +
+                    (extension.empty() ? std::string("files without an extension")
+                                       : "\"" + extension + "\" files") +
+                    " are not supported in this build, which reads and writes .raw files only");
 }
 
 } // namespace
 
-bool imageFilesAvailable() {
-    return false;
+FileImage readImageFile(const std::filesystem::path& path) {
+    unsupported("cannot read", path);
 }
 
-FileImage readImageFile(const std::filesystem::path&) {
-    unavailable();
+void checkImageFormat(const std::filesystem::path& target) {
+    unsupported("cannot write", target);
 }
 
-void checkImageFormat(const std::filesystem::path&) {
-    unavailable();
-}
-
-void writeImageFile(const std::filesystem::path&, const std::filesystem::path&, const FileImage&) {
-    unavailable();
+void writeImageFile(const std::filesystem::path&, const std::filesystem::path& formatFrom,
+                    const FileImage&) {
+    unsupported("cannot write", formatFrom);
 }
 
 } // namespace OmbrelRender
