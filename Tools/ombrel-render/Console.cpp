@@ -16,10 +16,12 @@ std::shared_mutex& consoleMutex() {
     return mutex;
 }
 
+#ifndef _WIN32
 // Redirection state, changed only under `stateMutex`.
 std::mutex stateMutex;
 int quietCount = 0;
 int savedStderr = -1;
+#endif
 
 } // namespace
 
