@@ -1,4 +1,5 @@
-// Runs the built ombrel-render as a user would, capturing its exit code and output.
+// Runs the built ombrel-render (or another program) as a user would, capturing its exit code
+// and output.
 #pragma once
 
 #include <sys/wait.h>
@@ -29,28 +30,28 @@ inline std::filesystem::path toolPath() {
     return OMBREL_RENDER_PATH;
 }
 
-// Runs in `folder` (its working directory), output captured beside the files.
-inline ToolRun runTool(const TempFolder& folder, const std::vector<std::string>& args) {
+// Runs `command` (a program and its arguments) in `folder`, its working directory, output
+// captured beside the files.
+inline ToolRun runCommand(const TempFolder& folder, const std::vector<std::string>& command) {
     static int counter = 0;
     const auto outFile = folder.path().parent_path() / (folder.path().filename().string() + "." +
                                                         std::to_string(counter) + ".out");
     const auto errFile = folder.path().parent_path() / (folder.path().filename().string() + "." +
                                                         std::to_string(counter++) + ".err");
     // Built with += only: GCC 12 at -O3 warns falsely about "literal" + std::string.
-    std::string command = "cd ";
-    command += shellQuoted(folder.path().string());
-    command += " && ";
-    command += shellQuoted(toolPath().string());
-    for (const std::string& a : args) {
-        command += ' ';
-        command += shellQuoted(a);
+    std::string line = "cd ";
+    line += shellQuoted(folder.path().string());
+    line += " &&";
+    for (const std::string& word : command) {
+        line += ' ';
+        line += shellQuoted(word);
     }
-    command += " >";
-    command += shellQuoted(outFile.string());
-    command += " 2>";
-    command += shellQuoted(errFile.string());
-    command += " </dev/null";
-    const int status = std::system(command.c_str());
+    line += " >";
+    line += shellQuoted(outFile.string());
+    line += " 2>";
+    line += shellQuoted(errFile.string());
+    line += " </dev/null";
+    const int status = std::system(line.c_str());
     ToolRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = readText(outFile);
@@ -59,6 +60,13 @@ inline ToolRun runTool(const TempFolder& folder, const std::vector<std::string>&
     std::filesystem::remove(outFile, ec);
     std::filesystem::remove(errFile, ec);
     return run;
+}
+
+// Runs the built ombrel-render in `folder`.
+inline ToolRun runTool(const TempFolder& folder, const std::vector<std::string>& args) {
+    std::vector<std::string> command{toolPath().string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return runCommand(folder, command);
 }
 
 } // namespace OmbrelRenderTest

@@ -1,0 +1,295 @@
+// The Windows build (build-win) checked from this one: its module file read without loading
+// it, this build's ombrel-render showing that module's PiPL, and ombrel-render.exe under wine
+// writing the same bytes as this build's ombrel-render. Each test skips itself while the Windows
+// build is not there.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Host/ModuleFile.h"
+#include "Host/OmbrelHost.h"
+#include "OmbrelPiPL.h"
+#include "RawFiles.h"
+#include "RunTool.h"
+
+using namespace OmbrelRenderTest;
+using OmbrelHost::Depth;
+using OmbrelHost::Image;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kWindowsBuild = OMBREL_WINDOWS_BUILD_DIR;
+const fs::path kModule = kWindowsBuild / "OmbrelColorSpaceConversion.aex";
+const fs::path kWindowsTool = kWindowsBuild / "ombrel-render.exe";
+const fs::path kWine = kWindowsBuild / "wine-run"; // wine in the Windows build's own prefix
+
+// Why a test cannot run yet: the first of the files it needs that is missing, or nothing.
+std::optional<std::string> missing(std::initializer_list<fs::path> files) {
+    for (const fs::path& file : files)
+        if (!fs::exists(file))
+            return file.string() + " is not there (the Windows build: cmake --preset win)";
+    return std::nullopt;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// ---- The module file ------------------------------------------------------------------------
+
+// `objdump -p` of the module: an independent reader of its headers, exports, imports and
+// resource tree.
+std::string objdump(const fs::path& file) {
+    const TempFolder folder;
+    const ToolRun run = runCommand(folder, {OMBREL_OBJDUMP, "-p", file.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.out;
+}
+
+std::vector<std::string> matches(const std::string& text, const std::regex& pattern) {
+    std::vector<std::string> found;
+    for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m)
+        found.push_back((*m)[1]);
+    return found;
+}
+
+TEST(WindowsModule, IsAnX64DllExportingOnlyTheEntryPoint) {
+    if (const auto why = missing({kModule, OMBREL_OBJDUMP}))
+        GTEST_SKIP() << *why;
+    const std::string dump = objdump(kModule);
+    EXPECT_NE(dump.find("file format pei-x86-64"), std::string::npos);
+    // The export name table lists "[   0] EntryPointFunc" after its heading.
+    const std::string exports = dump.substr(dump.find("[Ordinal/Name Pointer] Table"));
+    EXPECT_EQ(
+        matches(exports.substr(0, exports.find("\n\n")), std::regex(R"(\n\s*\[\s*\d+\] (\S+))")),
+        std::vector<std::string>{"EntryPointFunc"});
+    EXPECT_EQ(OmbrelHost::readModuleFile(kModule).platform, "Windows x64");
+}
+
+TEST(WindowsModule, ImportsOnlyWindowsOwnLibraries) {
+    if (const auto why = missing({kModule, OMBREL_OBJDUMP}))
+        GTEST_SKIP() << *why;
+    // The compiler's runtime (libstdc++-6, libgcc_s_seh-1, libwinpthread-1) is linked in.
+    const std::regex system(R"(kernel32|user32|advapi32|ntdll|msvcrt|ucrtbase|api-ms-win-.*)");
+    const std::vector<std::string> imports =
+        matches(objdump(kModule), std::regex(R"(DLL Name: (\S+))"));
+    EXPECT_FALSE(imports.empty());
+    for (const std::string& dll : imports) {
+        const std::string name = lower(dll).substr(0, lower(dll).rfind(".dll"));
+        EXPECT_TRUE(std::regex_match(name, system)) << dll << " is not a Windows library";
+    }
+}
+
+TEST(WindowsModule, CarriesThePiPLAsResource16000InUSEnglish) {
+    if (const auto why = missing({kModule}))
+        GTEST_SKIP() << *why;
+    const std::vector<std::uint8_t> expected(OmbrelPiPL::kBytes.begin(), OmbrelPiPL::kBytes.end());
+    EXPECT_EQ(OmbrelHost::readModuleFile(kModule).pipl, expected);
+    if (!fs::exists(OMBREL_OBJDUMP))
+        return;
+    // objdump shows the three levels: the named type, the id (16000), the language (1033).
+    const std::string dump = objdump(kModule);
+    const std::string tree = dump.substr(dump.find("Resource Directory section"));
+    EXPECT_TRUE(std::regex_search(
+        tree, std::regex(R"(Entry: name: \[[^\]]*\]: PIPL,[^\n]*\n[^\n]*Name Table[^\n]*\n)"
+                         R"([^\n]*Entry: ID: 0x003e80,[^\n]*\n[^\n]*Language Table[^\n]*\n)"
+                         R"([^\n]*Entry: ID: 0x000409,[^\n]*\n[^\n]*Leaf: [^\n]*Size: 0x00013a)")))
+        << tree;
+}
+
+// ---- This build's ombrel-render and the Windows module ----------------------------------------
+
+TEST(WindowsModuleHere, InfoShowsItsPiPLAndThatItCannotBeLoadedHere) {
+    if (const auto why = missing({kModule}))
+        GTEST_SKIP() << *why;
+    const TempFolder folder;
+    const ToolRun run = runTool(folder, {"--module", kModule.string(), "--info"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::istringstream lines(run.out);
+    std::vector<std::string> keys;
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("  8BIM ", 0) == 0)
+            keys.push_back(line.substr(7, 4));
+    EXPECT_EQ(keys, (std::vector<std::string>{"kind", "name", "catg", "8664", "ePVR", "eSVR",
+                                              "eVER", "eINF", "eGLO", "eGL2", "eMNA", "aeFL"}))
+        << run.out;
+    EXPECT_NE(run.out.find("8BIM 8664  EntryPointFunc\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Binary: " + kModule.string() +
+                           " (for Windows x64): cannot be loaded on this platform\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(WindowsModuleHere, AboutAndRenderingFailClearly) {
+    if (const auto why = missing({kModule}))
+        GTEST_SKIP() << *why;
+    const TempFolder folder;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--about"}, std::vector<std::string>{"-o", "x.raw"}}) {
+        std::vector<std::string> withModule{"--module", kModule.string()};
+        withModule.insert(withModule.end(), args.begin(), args.end());
+        const ToolRun run = runTool(folder, withModule);
+        EXPECT_EQ(run.exitCode, 1) << args.front();
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "ombrel-render: " + kModule.string() +
+                               ": a PE module: its binary cannot be loaded on this platform (it "
+                               "is for Windows x64)\n");
+        EXPECT_TRUE(folder.entries().empty());
+    }
+}
+
+// ---- Same bytes from both builds ---------------------------------------------------------------
+
+std::string bitsText(Depth depth) {
+    return std::to_string(static_cast<int>(depth));
+}
+
+// Runs this build's ombrel-render and the Windows one under wine with the same arguments, each
+// writing `output` in a folder of its own after `prepare` put the inputs there; returns both
+// outputs' bytes.
+struct BothOutputs {
+    std::string native, windows;
+};
+
+BothOutputs renderOnBoth(const std::vector<std::string>& args, const std::string& output,
+                         const std::function<void(const TempFolder&)>& prepare = {}) {
+    BothOutputs both;
+    for (const bool windows : {false, true}) {
+        const TempFolder folder;
+        if (prepare)
+            prepare(folder);
+        std::vector<std::string> command;
+        if (windows)
+            command = {kWine.string(), kWindowsTool.string()};
+        else
+            command = {toolPath().string()};
+        command.insert(command.end(), args.begin(), args.end());
+        const ToolRun run = runCommand(folder, command);
+        EXPECT_EQ(run.exitCode, 0) << (windows ? "Windows: " : "Linux: ") << run.err;
+        (windows ? both.windows : both.native) = readText(folder / output);
+    }
+    return both;
+}
+
+// Where two outputs first differ, as a pixel and channel at the given depth.
+std::string firstDifference(const std::string& a, const std::string& b, Depth depth, int width) {
+    if (a.size() != b.size())
+        return std::to_string(a.size()) + " bytes against " + std::to_string(b.size());
+    const auto at =
+        static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+    if (at == a.size())
+        return "none";
+    const std::size_t pixel = at / OmbrelHost::pixelBytes(depth);
+    const std::size_t channel =
+        at % OmbrelHost::pixelBytes(depth) / (OmbrelHost::pixelBytes(depth) / 4);
+    return "pixel " + std::to_string(pixel % static_cast<std::size_t>(width)) + "," +
+           std::to_string(pixel / static_cast<std::size_t>(width)) + ", channel " + "ARGB"[channel];
+}
+
+class SameBytes : public ::testing::TestWithParam<Depth> {};
+
+TEST_P(SameBytes, TheChartInEveryConversion) {
+    if (const auto why = missing({kWindowsTool, kWine}))
+        GTEST_SKIP() << *why;
+    const Depth depth = GetParam();
+    for (int from = 1; from <= 6; ++from) {
+        const BothOutputs both = renderOnBoth(
+            {"-q", "--from", std::to_string(from), "--depth", bitsText(depth), "-o", "chart.raw"},
+            "chart.raw");
+        EXPECT_EQ(both.native.size(), 1024u * 512u * OmbrelHost::pixelBytes(depth));
+        EXPECT_TRUE(both.native == both.windows)
+            << "from " << from << " at " << bitsText(depth) << " bits, first difference: "
+            << firstDifference(both.native, both.windows, depth, 1024);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllDepths, SameBytes,
+                         ::testing::Values(Depth::Bits8, Depth::Bits16, Depth::Bits32),
+                         [](const auto& info) { return "Bits" + bitsText(info.param); });
+
+// Floats the C libraries and code generators of the two systems could treat differently.
+constexpr float kInf = std::numeric_limits<float>::infinity();
+const float kSpecial[] = {
+    std::numeric_limits<float>::quiet_NaN(),
+    -std::numeric_limits<float>::quiet_NaN(),
+    std::bit_cast<float>(0x7F800001u), // signalling NaN
+    std::bit_cast<float>(0x7FC12345u), // NaN with a payload
+    kInf,
+    -kInf,
+    0.0f,
+    -0.0f,
+    std::numeric_limits<float>::denorm_min(),
+    -std::numeric_limits<float>::denorm_min(),
+    std::bit_cast<float>(0x007FFFFFu), // largest denormal
+    std::numeric_limits<float>::min(),
+    std::numeric_limits<float>::max(),
+    -std::numeric_limits<float>::max(),
+    1.0f,
+    std::nextafter(1.0f, 2.0f),
+    std::nextafter(1.0f, 0.0f),
+    1.5f,
+    2.0f,
+    1e30f,
+    -0.25f,
+    -1.0f,
+    -1e30f,
+    0.5f,
+    std::nextafter(0.5f, 0.0f),
+    1.0f / 3.0f,
+};
+
+// Each special value alone in each channel of an ordinary colour, in all three colour channels
+// at once, and beside two others.
+Image specialFrame() {
+    const int n = static_cast<int>(std::size(kSpecial));
+    Image image(n, 6, Depth::Bits32);
+    for (int i = 0; i < n; ++i) {
+        const float v = kSpecial[i];
+        const float w = kSpecial[(i + 7) % n], z = kSpecial[(i + 13) % n];
+        const PF_PixelFloat rows[] = {{v, 0.25f, 0.5f, 0.75f}, {0.5f, v, 0.6f, 0.2f},
+                                      {1.0f, 0.9f, v, 0.1f},   {0.75f, 0.3f, 0.4f, v},
+                                      {1.0f, v, v, v},         {v, v, w, z}};
+        for (int y = 0; y < 6; ++y)
+            image.row<PF_PixelFloat>(y)[i] = rows[y];
+    }
+    return image;
+}
+
+TEST(SameBytesSpecial, OutOfRangeAndSpecialFloatsInEveryConversion) {
+    if (const auto why = missing({kWindowsTool, kWine}))
+        GTEST_SKIP() << *why;
+    const Image input = specialFrame();
+    const std::string size = std::to_string(input.width) + "x" + std::to_string(input.height);
+    for (int from = 1; from <= 6; ++from) {
+        const BothOutputs both =
+            renderOnBoth({"-q", "--from", std::to_string(from), "--depth", "32", "--size", size,
+                          "in.raw", "-o", "out.raw"},
+                         "out.raw", [&](const TempFolder& folder) {
+                             OmbrelRender::writeRawFile(folder / "in.raw", input);
+                         });
+        EXPECT_EQ(both.native.size(), input.pixels.size());
+        EXPECT_TRUE(both.native == both.windows)
+            << "from " << from << ", first difference: "
+            << firstDifference(both.native, both.windows, Depth::Bits32, input.width);
+    }
+}
+
+} // namespace
