@@ -9,6 +9,7 @@
 #include "Host/Image.h"
 #include "Program.h"
 #include "RawFiles.h"
+#include "RunInProcess.h"
 #include "TempFolder.h"
 
 using namespace OmbrelRenderTest;
@@ -16,18 +17,6 @@ using OmbrelHost::Depth;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct ProgramRun {
-    int exitCode;
-    std::string out;
-    std::string err;
-};
-
-ProgramRun run(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = OmbrelRender::runProgram(args, out, err, OMBREL_MODULE_PATH, false);
-    return {code, out.str(), err.str()};
-}
 
 class RawOnly : public ::testing::TestWithParam<Depth> {};
 
@@ -87,13 +76,11 @@ TEST(RawOnlyFormats, InfoReadsThePiPLAndGlobalSetup) {
 
 TEST(RawOnlyFormats, AModuleWithoutAPiPLIsRefused) {
     for (const char* option : {"--info", "--about"}) {
-        std::ostringstream out, err;
-        const int code =
-            OmbrelRender::runProgram({option, "--module", FAKE_NO_PIPL_PATH}, out, err, "", false);
-        EXPECT_EQ(code, 1) << option;
-        EXPECT_NE(err.str().find(std::string(FAKE_NO_PIPL_PATH) + ": no PiPL"), std::string::npos)
-            << err.str();
-        EXPECT_EQ(out.str(), "");
+        const ProgramRun r = run({option, "--module", FAKE_NO_PIPL_PATH});
+        EXPECT_EQ(r.exitCode, 1) << option;
+        EXPECT_NE(r.err.find(std::string(FAKE_NO_PIPL_PATH) + ": no PiPL"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out, "");
     }
 }
 
