@@ -53,7 +53,10 @@ windows_start=$SECONDS
 cmake --preset win -DOMBREL_WERROR=ON >/dev/null
 # One wine prefix for the build's programs and tests, made once (the first start is slow).
 wine_prefix="$PWD/build-win/wine-prefix"
-[ -f "$wine_prefix/system.reg" ] || build-win/wine-run wineboot --init
+if [ ! -f "$wine_prefix/system.reg" ]; then
+    build-win/wine-run wineboot --init >build-win/wineboot.log 2>&1 ||
+        { cat build-win/wineboot.log >&2; exit 1; }
+fi
 cmake --build build-win
 ctest --preset win -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" -L '^windows$'

@@ -10,6 +10,10 @@ if(CMAKE_CROSSCOMPILING AND OMBREL_WINE AND CMAKE_CROSSCOMPILING_EMULATOR STREQU
       WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine-run")
 endif()
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  message(FATAL_ERROR "The Windows build runs a program of its own while building (the PiPL "
+    "resource writer): install wine, or name a runner in CMAKE_CROSSCOMPILING_EMULATOR.")
+endif()
 
 # ombrel_add_pipl_resource(<module target> WRITER <executable target> [ARGS <arguments...>])
 #

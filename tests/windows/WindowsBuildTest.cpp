@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <regex>
@@ -158,37 +157,6 @@ TEST(WindowsModuleHere, AboutAndRenderingFailClearly) {
 
 // ---- Same bytes from both builds ---------------------------------------------------------------
 
-std::string bitsText(Depth depth) {
-    return std::to_string(static_cast<int>(depth));
-}
-
-// Runs this build's ombrel-render and the Windows one under wine with the same arguments, each
-// writing `output` in a folder of its own after `prepare` put the inputs there; returns both
-// outputs' bytes.
-struct BothOutputs {
-    std::string native, windows;
-};
-
-BothOutputs renderOnBoth(const std::vector<std::string>& args, const std::string& output,
-                         const std::function<void(const TempFolder&)>& prepare = {}) {
-    BothOutputs both;
-    for (const bool windows : {false, true}) {
-        const TempFolder folder;
-        if (prepare)
-            prepare(folder);
-        std::vector<std::string> command;
-        if (windows)
-            command = {kWine.string(), kWindowsTool.string()};
-        else
-            command = {toolPath().string()};
-        command.insert(command.end(), args.begin(), args.end());
-        const ToolRun run = runCommand(folder, command);
-        EXPECT_EQ(run.exitCode, 0) << (windows ? "Windows: " : "Linux: ") << run.err;
-        (windows ? both.windows : both.native) = readText(folder / output);
-    }
-    return both;
-}
-
 // Where two outputs first differ, as a pixel and channel at the given depth.
 std::string firstDifference(const std::string& a, const std::string& b, Depth depth, int width) {
     if (a.size() != b.size())
@@ -204,26 +172,28 @@ std::string firstDifference(const std::string& a, const std::string& b, Depth de
            std::to_string(pixel / static_cast<std::size_t>(width)) + ", channel " + "ARGB"[channel];
 }
 
-class SameBytes : public ::testing::TestWithParam<Depth> {};
-
-TEST_P(SameBytes, TheChartInEveryConversion) {
-    if (const auto why = missing({kWindowsTool, kWine}))
-        GTEST_SKIP() << *why;
-    const Depth depth = GetParam();
-    for (int from = 1; from <= 6; ++from) {
-        const BothOutputs both = renderOnBoth(
-            {"-q", "--from", std::to_string(from), "--depth", bitsText(depth), "-o", "chart.raw"},
-            "chart.raw");
-        EXPECT_EQ(both.native.size(), 1024u * 512u * OmbrelHost::pixelBytes(depth));
-        EXPECT_TRUE(both.native == both.windows)
-            << "from " << from << " at " << bitsText(depth) << " bits, first difference: "
-            << firstDifference(both.native, both.windows, depth, 1024);
-    }
+// The command that runs a program of the Windows build, under wine.
+std::vector<std::string> underWine(const fs::path& program, std::vector<std::string> args) {
+    args.insert(args.begin(), {kWine.string(), program.string()});
+    return args;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllDepths, SameBytes,
-                         ::testing::Values(Depth::Bits8, Depth::Bits16, Depth::Bits32),
-                         [](const auto& info) { return "Bits" + bitsText(info.param); });
+TEST(SameBytes, OmbrelRenderExeWritesWhatOmbrelRenderWrites) {
+    if (const auto why = missing({kWindowsTool, kWine}))
+        GTEST_SKIP() << *why;
+    const std::vector<std::string> args{"--from", "3", "--depth", "16", "-o", "x.raw"};
+    const TempFolder native, windows;
+    const ToolRun nativeRun = runTool(native, args);
+    const ToolRun windowsRun = runCommand(windows, underWine(kWindowsTool, args));
+    ASSERT_EQ(nativeRun.exitCode, 0) << nativeRun.err;
+    ASSERT_EQ(windowsRun.exitCode, 0) << windowsRun.err;
+    std::string windowsOut = windowsRun.out; // a Windows console line ends in CR LF
+    windowsOut.erase(std::remove(windowsOut.begin(), windowsOut.end(), '\r'), windowsOut.end());
+    EXPECT_EQ(nativeRun.out, windowsOut);
+    const std::string a = readText(native / "x.raw"), b = readText(windows / "x.raw");
+    EXPECT_EQ(a.size(), 1024u * 512u * 8u);
+    EXPECT_TRUE(a == b) << "first difference: " << firstDifference(a, b, Depth::Bits16, 1024);
+}
 
 // Floats the C libraries and code generators of the two systems could treat differently.
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -273,22 +243,38 @@ Image specialFrame() {
     return image;
 }
 
-TEST(SameBytesSpecial, OutOfRangeAndSpecialFloatsInEveryConversion) {
-    if (const auto why = missing({kWindowsTool, kWine}))
+TEST(SameBytes, TheChartAndSpecialFloatsInEveryConversionAndDepth) {
+    const fs::path windowsSet = kWindowsBuild / "tests" / "windows" / "ombrel-render-set.exe";
+    if (const auto why = missing({kModule, windowsSet, kWine}))
         GTEST_SKIP() << *why;
-    const Image input = specialFrame();
-    const std::string size = std::to_string(input.width) + "x" + std::to_string(input.height);
+    const Image special = specialFrame();
+    const std::string size = std::to_string(special.width) + "x" + std::to_string(special.height);
+    const TempFolder native, windows;
+    for (const TempFolder* folder : {&native, &windows})
+        OmbrelRender::writeRawFile(*folder / "special.raw", special);
+    const ToolRun nativeRun =
+        runCommand(native, {OMBREL_RENDER_SET_PATH, OMBREL_MODULE_PATH, size});
+    ASSERT_EQ(nativeRun.exitCode, 0) << nativeRun.err;
+    const ToolRun windowsRun = runCommand(windows, underWine(windowsSet, {kModule.string(), size}));
+    ASSERT_EQ(windowsRun.exitCode, 0) << windowsRun.err;
+
+    ASSERT_EQ(native.entries(), windows.entries());
+    EXPECT_EQ(native.entries().size(), 1u + 6u * 4u);
     for (int from = 1; from <= 6; ++from) {
-        const BothOutputs both =
-            renderOnBoth({"-q", "--from", std::to_string(from), "--depth", "32", "--size", size,
-                          "in.raw", "-o", "out.raw"},
-                         "out.raw", [&](const TempFolder& folder) {
-                             OmbrelRender::writeRawFile(folder / "in.raw", input);
-                         });
-        EXPECT_EQ(both.native.size(), input.pixels.size());
-        EXPECT_TRUE(both.native == both.windows)
-            << "from " << from << ", first difference: "
-            << firstDifference(both.native, both.windows, Depth::Bits32, input.width);
+        const std::string mode = std::to_string(from);
+        for (const Depth depth : {Depth::Bits8, Depth::Bits16, Depth::Bits32}) {
+            const std::string name =
+                "chart-" + mode + "-" + std::to_string(static_cast<int>(depth)) + ".raw";
+            const std::string a = readText(native / name), b = readText(windows / name);
+            EXPECT_EQ(a.size(), 1024u * 512u * OmbrelHost::pixelBytes(depth)) << name;
+            EXPECT_TRUE(a == b) << name << ": first difference "
+                                << firstDifference(a, b, depth, 1024);
+        }
+        const std::string name = "special-" + mode + ".raw";
+        const std::string a = readText(native / name), b = readText(windows / name);
+        EXPECT_EQ(a.size(), special.pixels.size()) << name;
+        EXPECT_TRUE(a == b) << name << ": first difference "
+                            << firstDifference(a, b, Depth::Bits32, special.width);
     }
 }
 
