@@ -4,7 +4,9 @@
 // wine saves a second each):
 //   chart-<from>-<bits>.raw   the built-in chart in each conversion at 8, 16 and 32 bits
 //   special-<from>.raw        special.raw (WxH, 32 bits, made by the test) in each conversion
+// and prints the line of --info that says which conversion kernels ran (OMBREL_KERNEL).
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,12 @@ int main(int argc, char** argv) {
             std::cerr << "ombrel-render-set: exit code " << code << '\n';
         return code == 0;
     };
-    bool ok = true;
+    std::ostringstream info;
+    bool ok = OmbrelRender::runProgram({"--info"}, info, std::cerr, module, false) == 0;
+    std::istringstream lines(info.str());
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("Conversion kernels:", 0) == 0)
+            std::cout << line << '\n';
     for (int from = 1; from <= 6; ++from) {
         const std::string mode = std::to_string(from);
         for (const char* bits : {"8", "16", "32"})

@@ -172,6 +172,12 @@ std::string firstDifference(const std::string& a, const std::string& b, Depth de
            std::to_string(pixel / static_cast<std::size_t>(width)) + ", channel " + "ARGB"[channel];
 }
 
+// A Windows program's output as a Linux one writes it: its lines end in CR LF.
+std::string withoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
 // The command that runs a program of the Windows build, under wine.
 std::vector<std::string> underWine(const fs::path& program, std::vector<std::string> args) {
     args.insert(args.begin(), {kWine.string(), program.string()});
@@ -187,9 +193,7 @@ TEST(SameBytes, OmbrelRenderExeWritesWhatOmbrelRenderWrites) {
     const ToolRun windowsRun = runCommand(windows, underWine(kWindowsTool, args));
     ASSERT_EQ(nativeRun.exitCode, 0) << nativeRun.err;
     ASSERT_EQ(windowsRun.exitCode, 0) << windowsRun.err;
-    std::string windowsOut = windowsRun.out; // a Windows console line ends in CR LF
-    windowsOut.erase(std::remove(windowsOut.begin(), windowsOut.end(), '\r'), windowsOut.end());
-    EXPECT_EQ(nativeRun.out, windowsOut);
+    EXPECT_EQ(withoutCarriageReturns(windowsRun.out), nativeRun.out);
     const std::string a = readText(native / "x.raw"), b = readText(windows / "x.raw");
     EXPECT_EQ(a.size(), 1024u * 512u * 8u);
     EXPECT_TRUE(a == b) << "first difference: " << firstDifference(a, b, Depth::Bits16, 1024);
@@ -243,20 +247,30 @@ Image specialFrame() {
     return image;
 }
 
-TEST(SameBytes, TheChartAndSpecialFloatsInEveryConversionAndDepth) {
+// Every kernel path, each on both systems: the vector kernels are where the two compilers'
+// code generation differs most (and Windows' calling convention and stack alignment).
+class SameBytesOnPath : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SameBytesOnPath, TheChartAndSpecialFloatsInEveryConversionAndDepth) {
     const fs::path windowsSet = kWindowsBuild / "tests" / "windows" / "ombrel-render-set.exe";
     if (const auto why = missing({kModule, windowsSet, kWine}))
         GTEST_SKIP() << *why;
+    const std::string kernel = std::string("OMBREL_KERNEL=") + GetParam();
     const Image special = specialFrame();
     const std::string size = std::to_string(special.width) + "x" + std::to_string(special.height);
     const TempFolder native, windows;
     for (const TempFolder* folder : {&native, &windows})
         OmbrelRender::writeRawFile(*folder / "special.raw", special);
     const ToolRun nativeRun =
-        runCommand(native, {OMBREL_RENDER_SET_PATH, OMBREL_MODULE_PATH, size});
+        runCommand(native, {"env", kernel, OMBREL_RENDER_SET_PATH, OMBREL_MODULE_PATH, size});
     ASSERT_EQ(nativeRun.exitCode, 0) << nativeRun.err;
-    const ToolRun windowsRun = runCommand(windows, underWine(windowsSet, {kModule.string(), size}));
+    std::vector<std::string> command = underWine(windowsSet, {kModule.string(), size});
+    command.insert(command.begin(), {"env", kernel});
+    const ToolRun windowsRun = runCommand(windows, command);
     ASSERT_EQ(windowsRun.exitCode, 0) << windowsRun.err;
+    // Both ran the same kernels: the Windows process saw OMBREL_KERNEL through wine.
+    EXPECT_NE(nativeRun.out.find("Conversion kernels: "), std::string::npos) << nativeRun.out;
+    EXPECT_EQ(withoutCarriageReturns(windowsRun.out), nativeRun.out);
 
     ASSERT_EQ(native.entries(), windows.entries());
     EXPECT_EQ(native.entries().size(), 1u + 6u * 4u);
@@ -277,5 +291,9 @@ TEST(SameBytes, TheChartAndSpecialFloatsInEveryConversionAndDepth) {
                             << firstDifference(a, b, Depth::Bits32, special.width);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryKernelPath, SameBytesOnPath,
+                         ::testing::Values("scalar", "sse2", "sse41", "avx2"),
+                         [](const auto& info) { return std::string(info.param); });
 
 } // namespace
