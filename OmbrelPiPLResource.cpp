@@ -1,8 +1,9 @@
 // Places the PiPL bytes where the platform's host reads them from the module file.
 //
 // ELF (Linux): a section of its own named ".pipl", read by the host before it loads the
-// module, as a Windows host reads the PIPL resource. Windows and macOS carry the same bytes as
-// a resource built from OmbrelPiPL.h by their own build files, so this unit adds nothing there.
+// module, as a Windows host reads the PIPL resource. The Windows module carries the same bytes
+// as its "PIPL" resource, which the build writes from OmbrelPiPL.h with a small program
+// (Win/PiPLResourceWriter.h), so this unit adds nothing there, nor in any other format.
 #include "OmbrelPiPL.h"
 
 #if defined(__ELF__)

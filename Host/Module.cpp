@@ -15,7 +15,9 @@ Module Module::load(const std::filesystem::path& path) {
     impl->path = path;
     const ModuleFile file = readModuleFile(path);
     try {
-        impl->pipl = decodePiPL(file.pipl, file.piplFormat);
+        // A module this host can load has its PiPL read the platform's way.
+        impl->pipl =
+            decodePiPL(file.loadableHere ? detail::readPiPL(file) : file.pipl, file.piplFormat);
         if (!file.loadableHere)
             throw HostError("a " + file.format + ": its binary cannot be loaded on this platform" +
                             " (it is for " + file.platform + ")");

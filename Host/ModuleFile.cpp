@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -293,6 +294,41 @@ constexpr bool kLoadsELF = false, kLoadsPE = false, kLoadsMacBundle = false;
 constexpr bool kLoadsELF = true, kLoadsPE = false, kLoadsMacBundle = false;
 #endif
 
+// The processors modules are built for: ELF e_machine and PE machine codes, with the names each
+// platform gives them.
+struct Machine {
+    std::uint32_t elf, pe;
+    const char *linuxName, *windowsName;
+};
+constexpr Machine kMachines[] = {
+    {0x3E, 0x8664, "x86-64", "x64"},
+    {0xB7, 0xAA64, "AArch64", "ARM64"},
+    {0x03, 0x014C, "x86", "x86"},
+};
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr const Machine* kHostMachine = &kMachines[0];
+#elif defined(__aarch64__) || defined(_M_ARM64)
+constexpr const Machine* kHostMachine = &kMachines[1];
+#elif defined(__i386__) || defined(_M_IX86)
+constexpr const Machine* kHostMachine = &kMachines[2];
+#else
+constexpr const Machine* kHostMachine = nullptr;
+#endif
+
+// "Linux x86-64" for an ELF file's e_machine 0x3E, "Windows x64" for a PE file's 0x8664.
+ModuleTarget target(bool elf, std::uint64_t code) {
+    const char* system = elf ? "Linux" : "Windows";
+    const bool loadsFormat = elf ? kLoadsELF : kLoadsPE;
+    for (const Machine& m : kMachines) {
+        if ((elf ? m.elf : m.pe) == code)
+            return {std::string(system) + " " + (elf ? m.linuxName : m.windowsName),
+                    loadsFormat && &m == kHostMachine};
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, ", machine 0x%04X", static_cast<unsigned>(code));
+    return {system + std::string(text), false};
+}
+
 // A macOS bundle: the executable named by Contents/Info.plist, its PiPL in the resource file of
 // the same name, as the host on a Mac reads it before loading the binary.
 void readMacBundle(ModuleFile& m) {
@@ -325,6 +361,17 @@ void readMacBundle(ModuleFile& m) {
 
 } // namespace
 
+ModuleTarget targetOfELF(std::span<const std::uint8_t> file) {
+    const std::uint64_t machine = Bytes(file, "ELF").u(18, 2, "e_machine");
+    return target(true, machine);
+}
+
+ModuleTarget targetOfPE(std::span<const std::uint8_t> file) {
+    const Bytes f(file, "PE");
+    const std::uint64_t machine = f.u(f.u(0x3C, 4, "e_lfanew") + 4, 2, "the COFF header");
+    return target(false, machine);
+}
+
 ModuleFile readModuleFile(const std::filesystem::path& module) {
     ModuleFile m;
     m.path = module;
@@ -343,18 +390,20 @@ ModuleFile readModuleFile(const std::filesystem::path& module) {
                                              "ELF",
                                              4) == 0) {
             m.format = "ELF module";
-            m.platform = "Linux";
-            m.loadableHere = kLoadsELF;
-            m.piplFormat = kWindowsPiPL;
             m.pipl = piplFromELF(bytes);
+            const ModuleTarget t = targetOfELF(bytes);
+            m.platform = t.platform;
+            m.loadableHere = t.loadableHere;
+            m.piplFormat = kWindowsPiPL;
             return m;
         }
         if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') {
             m.format = "PE module";
-            m.platform = "Windows";
-            m.loadableHere = kLoadsPE;
-            m.piplFormat = kWindowsPiPL;
             m.pipl = piplFromPE(bytes);
+            const ModuleTarget t = targetOfPE(bytes);
+            m.platform = t.platform;
+            m.loadableHere = t.loadableHere;
+            m.piplFormat = kWindowsPiPL;
             return m;
         }
     } catch (const HostError& e) {

@@ -22,9 +22,16 @@ private:
 
 } // namespace
 
+std::vector<std::uint8_t> readPiPL(const ModuleFile& module) {
+    return module.pipl;
+}
+
 std::shared_ptr<LoadedLibrary> loadLibrary(const std::filesystem::path& path) {
-    // RTLD_LOCAL: the module's symbols stay its own, as with a host loading plug-ins.
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // An absolute path: dlopen searches the library path for a name without a slash, and could
+    // load another file than the one whose PiPL was read. RTLD_LOCAL: the module's symbols stay
+    // its own, as with a host loading plug-ins.
+    const std::string file = std::filesystem::absolute(path).string();
+    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = dlerror();
         throw HostError(std::string("cannot load: ") + (reason != nullptr ? reason : "unknown"));

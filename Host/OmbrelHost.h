@@ -89,7 +89,7 @@ PiPL decodePiPL(std::span<const std::uint8_t> bytes, const PiPLFormat& format = 
 struct ModuleFile {
     std::filesystem::path path;     // as given: a file, or a bundle's folder
     std::string format;             // "ELF module", "PE module", "macOS bundle"
-    std::string platform;           // the platform it is for: "Linux", "Windows", "macOS"
+    std::string platform;           // what it is for: "Linux x86-64", "Windows x64", "macOS"
     bool loadableHere = false;      // this host's loader can open `binary`
     std::filesystem::path binary;   // what the loader opens (a bundle's Contents/MacOS/<name>)
     PiPLFormat piplFormat{};        // how its PiPL is encoded
@@ -109,7 +109,9 @@ class Module {
 public:
     // Reads and decodes the PiPL, then loads the module and resolves the entry point the PiPL
     // names; throws HostError (missing file, no or malformed PiPL, a module for another
-    // platform, no entry point, not loadable) with one line that names the file.
+    // platform, no entry point, not loadable) with one line that names the file. The PiPL is
+    // read before any of the module's code runs, the way the platform's host reads it: on
+    // Windows through the resource functions, from the module mapped as data.
     static Module load(const std::filesystem::path& path);
     // An effect linked into this process (tests), described by the given PiPL.
     static Module fromEntryPoint(PF_EntryPointFunc entry, PiPL pipl);

@@ -2,7 +2,8 @@
 #
 # Makes the loadable effect module the host opens: a MODULE library without the "lib" prefix,
 # hidden visibility, and EntryPointFunc as its only exported symbol. PIPL_SOURCE is the unit that
-# places the PiPL bytes where the platform's host looks for them.
+# places the PiPL bytes in an ELF module; a Windows module gets them as its "PIPL" resource,
+# written at build time by ombrel-pipl-resource (Win/OmbrelWindows.cmake).
 #
 # On macOS the module is the bundle <name>.plugin, its PiPL in Resources/<name>.rsrc
 # (OmbrelMacBundle.cmake). It is built for CMAKE_OSX_ARCHITECTURES, which CMakeLists.txt sets to
@@ -31,6 +32,7 @@ function(ombrel_add_effect_module name)
   if(WIN32)
     # The host loads an .aex; carry the C++ runtime inside it so it needs no compiler DLLs.
     set_target_properties(${name} PROPERTIES SUFFIX ".aex")
+    ombrel_add_pipl_resource(${name} WRITER ombrel-pipl-resource)
     if(MINGW)
       target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++ -static)
     endif()

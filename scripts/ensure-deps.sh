@@ -3,7 +3,8 @@
 # uses sudo when not run as root.
 #
 #   ombrel_ensure_deps tool   what building and running ombrel-render needs
-#   ombrel_ensure_deps test   that, plus the tests', benchmarks' and checks' packages
+#   ombrel_ensure_deps test   that, plus the tests', benchmarks' and checks' packages, and the
+#                             Windows cross build's (compiler, GoogleTest sources, wine)
 # Extra package names may follow the group.
 
 # Building the module and ombrel-render.
@@ -12,6 +13,9 @@ OMBREL_DEPS_TOOL=(cmake ninja-build g++ pkg-config libopenimageio-dev)
 # bundle's Info.plist).
 OMBREL_DEPS_TEST=(libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev openimageio-tools
     clang-format python3)
+# The Windows module and its tests: mingw-w64 with the posix thread model, GoogleTest built from
+# source for it, and wine to run what it builds.
+OMBREL_DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 
 ombrel_ensure_deps() {
     local group="${1:-test}"
@@ -19,7 +23,7 @@ ombrel_ensure_deps() {
     local wanted=("${OMBREL_DEPS_TOOL[@]}")
     case "$group" in
     tool) ;;
-    test) wanted+=("${OMBREL_DEPS_TEST[@]}") ;;
+    test) wanted+=("${OMBREL_DEPS_TEST[@]}" "${OMBREL_DEPS_WINDOWS[@]}") ;;
     *)
         echo "ombrel_ensure_deps: unknown group '$group'" >&2
         return 2

@@ -20,8 +20,6 @@ Image loadFrame(const Frame& frame, const Options& options, const Warn& warn) {
     }
     if (isRawPath(frame.input))
         return readRawFile(frame.input, options.size->first, options.size->second, *options.depth);
-    if (!imageFilesAvailable())
-        throw ToolError("cannot read: this build reads raw files only");
     return readImageFile(frame.input, options.depth, options.maxPixels, warn).image;
 }
 
@@ -29,8 +27,6 @@ OutputFile::OutputFile(const std::filesystem::path& target, Accepts accepts)
     : target_(target), file_(target) {
     if (accepts == Accepts::FrameFiles && isRawPath(target_))
         return;
-    if (!imageFilesAvailable())
-        throw ToolError("cannot write: this build writes raw files only");
     checkImageFormat(target_);
 }
 

@@ -168,10 +168,6 @@ void checkHeader(const OIIO::ImageSpec& header, const InputFile& file, long long
 
 } // namespace
 
-bool imageFilesAvailable() {
-    return true;
-}
-
 ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long long maxPixels,
                         const Warn& warn) {
     const InputFile file(path);

@@ -22,8 +22,8 @@
 
 namespace OmbrelRender {
 
-// False in builds without the image library: then only raw files can be used.
-bool imageFilesAvailable();
+// In a build without the image library (ImageFilesNone.cpp) every function here throws a
+// ToolError saying that the format is not supported in this build.
 
 struct ImageRead {
     Image image;

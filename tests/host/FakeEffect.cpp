@@ -1,8 +1,14 @@
 #include "FakeEffect.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+
+#if defined(FAKE_EFFECT_MODULE) && defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 #include "HostInterface/SuiteInterface.h"
 
@@ -294,9 +300,27 @@ extern "C" PF_Err FakeEffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out
 }
 
 #ifdef FAKE_EFFECT_MODULE
+// Marks the process when the module's code first runs (its DLL entry or ELF constructor), so
+// that tests can tell whether the host started a module it refused.
+#if defined(_WIN32)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH)
+        SetEnvironmentVariableA(kFakeModuleStartedVariable, "1");
+    return TRUE;
+}
+#else
+__attribute__((constructor)) static void markStarted() {
+    setenv(kFakeModuleStartedVariable, "1", 1);
+}
+#endif
+
+#if defined(_WIN32)
+extern "C" __declspec(dllexport) PF_Err
+#else
 extern "C" __attribute__((visibility("default"))) PF_Err
-EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-               PF_LayerDef* output, void* extra) {
+#endif
+    EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                   PF_LayerDef* output, void* extra) {
     return FakeEffectMain(cmd, in_data, out_data, params, output, extra);
 }
 #endif

@@ -34,5 +34,8 @@ struct FakeEffectConfig {
 FakeEffectConfig& fakeEffect();
 void resetFakeEffect();
 
+// Set to "1" in the process environment when a loadable fake module's code first runs.
+inline constexpr char kFakeModuleStartedVariable[] = "OMBREL_FAKE_MODULE_STARTED";
+
 extern "C" PF_Err FakeEffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                  PF_ParamDef* params[], PF_LayerDef* output, void* extra);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,7 +38,8 @@ std::string refusal(const std::function<void()>& f) {
 
 // A minimal ELF64 file: header, the section contents, a name table, then the section headers
 // (null, .text, .pipl, .shstrtab).
-Bytes makeElf(const Bytes& pipl, const char* name = ".pipl", std::uint32_t type = 1) {
+Bytes makeElf(const Bytes& pipl, const char* name = ".pipl", std::uint32_t type = 1,
+              std::uint16_t machine = 0x3E) {
     const std::string table = std::string("\0.text\0", 7) + name + '\0' + ".shstrtab" + '\0';
     const std::size_t text = 64, data = text + 16, names = data + pipl.size();
     const std::size_t shoff = (names + table.size() + 7) / 8 * 8;
@@ -48,6 +51,7 @@ Bytes makeElf(const Bytes& pipl, const char* name = ".pipl", std::uint32_t type 
     f[4] = 2; // 64-bit
     f[5] = 1; // little-endian
     f[6] = 1;
+    put(f, 18, machine, 2);
     for (std::size_t i = 0; i < 16; ++i)
         f[text + i] = 0x90;
     for (std::size_t i = 0; i < pipl.size(); ++i)
@@ -111,7 +115,7 @@ struct Resource {
 };
 
 // A minimal PE32+ file with one .rsrc section holding a three-level resource tree.
-Bytes makePE(const Resource& r) {
+Bytes makePE(const Resource& r, std::uint16_t machine = 0x8664) {
     constexpr std::uint32_t kSectionRva = 0x1000;
     constexpr std::size_t kRaw = 0x200;
     Bytes rsrc;
@@ -151,7 +155,7 @@ Bytes makePE(const Resource& r) {
     put(f, 0x3C, 0x40, 4);
     std::memcpy(f.data() + 0x40, "PE\0\0", 4);
     const std::size_t coff = 0x44, optional = 0x58;
-    put(f, coff, 0x8664, 2);
+    put(f, coff, machine, 2);
     put(f, coff + 2, 1, 2);
     put(f, coff + 16, 240, 2);
     put(f, optional, 0x20B, 2);
@@ -195,5 +199,90 @@ TEST(PePiPL, RefusesFilesWithoutThePiPLResource) {
     EXPECT_NE(refusal([&] { OmbrelHost::piplFromPE(noSignature); }).find("no PE signature"),
               std::string::npos);
 }
+
+// ---- Module files ---------------------------------------------------------------------------
+
+const Resource kPiPLResource{"PIPL", 16000, {{1033, kPiPL}}};
+
+TEST(ModuleFiles, ThePlatformComesFromTheMachineField) {
+    const struct {
+        Bytes file;
+        bool elf;
+        const char* platform;
+    } cases[] = {
+        {makeElf(kPiPL, ".pipl", 1, 0x3E), true, "Linux x86-64"},
+        {makeElf(kPiPL, ".pipl", 1, 0xB7), true, "Linux AArch64"},
+        {makeElf(kPiPL, ".pipl", 1, 0x28), true, "Linux, machine 0x0028"},
+        {makePE(kPiPLResource, 0x8664), false, "Windows x64"},
+        {makePE(kPiPLResource, 0xAA64), false, "Windows ARM64"},
+        {makePE(kPiPLResource, 0x014C), false, "Windows x86"},
+    };
+    int loadable = 0;
+    for (const auto& c : cases) {
+        const OmbrelHost::ModuleTarget target =
+            c.elf ? OmbrelHost::targetOfELF(c.file) : OmbrelHost::targetOfPE(c.file);
+        EXPECT_EQ(target.platform, c.platform);
+        loadable += target.loadableHere ? 1 : 0;
+    }
+#if defined(__linux__) && defined(__x86_64__)
+    EXPECT_TRUE(OmbrelHost::targetOfELF(cases[0].file).loadableHere);
+#endif
+#if !defined(__APPLE__)
+    // A Linux or Windows host loads its own processor's modules of its own format, no others.
+    EXPECT_EQ(loadable, 1);
+#endif
+    EXPECT_NE(refusal([] {
+                  OmbrelHost::targetOfPE(Bytes{'M', 'Z', 0, 0});
+              }).find("truncated PE"),
+              std::string::npos);
+}
+
+// A module file for another platform than this host's, written to a temporary file: the
+// other system's format, and this system's format for another processor.
+class ForeignModule : public ::testing::TestWithParam<bool> {
+protected:
+    ForeignModule() {
+#if defined(_WIN32)
+        const Bytes bytes = GetParam() ? makeElf(kPiPL) : makePE(kPiPLResource, 0xAA64);
+        platform = GetParam() ? "Linux x86-64" : "Windows ARM64";
+#else
+        const Bytes bytes = GetParam() ? makePE(kPiPLResource) : makeElf(kPiPL, ".pipl", 1, 0xB7);
+        platform = GetParam() ? "Windows x64" : "Linux AArch64";
+#endif
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+    ~ForeignModule() override {
+        std::filesystem::remove(path);
+    }
+
+    // One file per case: ctest may run them at the same time.
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        (std::string("ombrel-host-test-") + (GetParam() ? "other-system" : "other-processor") +
+         ".module");
+    std::string platform;
+};
+
+TEST_P(ForeignModule, IsReadButNotLoaded) {
+    const OmbrelHost::ModuleFile file = OmbrelHost::readModuleFile(path);
+    EXPECT_EQ(file.platform, platform);
+    EXPECT_FALSE(file.loadableHere);
+    EXPECT_EQ(file.pipl, kPiPL);
+    const OmbrelHost::PiPL pipl = OmbrelHost::decodePiPL(file.pipl, file.piplFormat);
+    EXPECT_EQ(pipl.properties.size(), 12u);
+    EXPECT_EQ(pipl.entryPoint, "EntryPointFunc");
+
+    // Refused before the loader sees it, with the reason instead of the loader's complaint.
+    EXPECT_EQ(refusal([&] { OmbrelHost::Module::load(path); }),
+              path.string() + ": a " + file.format +
+                  ": its binary cannot be loaded on this platform (it is for " + platform + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherSystemOrProcessor, ForeignModule, ::testing::Bool(),
+                         [](const auto& info) {
+                             return std::string(info.param ? "OtherSystem" : "OtherProcessor");
+                         });
 
 } // namespace

@@ -6,10 +6,42 @@
 #include <fstream>
 #include <string>
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <cstdlib>
+#endif
+
+#include "FakeEffect.h"
+#include "Host/ModuleLoader.h"
 #include "Host/OmbrelHost.h"
 #include "OmbrelPiPL.h"
 
 namespace {
+
+// Whether a fake module's code has run in this process since the mark was cleared.
+bool fakeModuleStarted() {
+#if defined(_WIN32)
+    return GetEnvironmentVariableA(kFakeModuleStartedVariable, nullptr, 0) != 0;
+#else
+    return std::getenv(kFakeModuleStartedVariable) != nullptr;
+#endif
+}
+
+void clearFakeModuleStarted() {
+#if defined(_WIN32)
+    SetEnvironmentVariableA(kFakeModuleStartedVariable, nullptr);
+#else
+    unsetenv(kFakeModuleStartedVariable);
+#endif
+}
+
+#if defined(_WIN32)
+constexpr const char* kNoPiPL = "no PiPL: the PE file has no resource";
+#else
+constexpr const char* kNoPiPL = "no PiPL: the ELF file has no .pipl section";
+#endif
 
 std::string refusal(const std::filesystem::path& path) {
     try {
@@ -20,10 +52,13 @@ std::string refusal(const std::filesystem::path& path) {
     return "(loaded)";
 }
 
-TEST(ModuleLoad, ReadsThePiPLSectionOfABuiltModule) {
-    const std::vector<std::uint8_t> bytes = OmbrelHost::readModulePiPL(FAKE_EFFECT_PATH);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), OmbrelPiPL::kBytes.begin(),
-                           OmbrelPiPL::kBytes.end()));
+TEST(ModuleLoad, ThePlatformsReaderAndTheFileReaderFindTheSamePiPL) {
+    const std::vector<std::uint8_t> expected(OmbrelPiPL::kBytes.begin(), OmbrelPiPL::kBytes.end());
+    const OmbrelHost::ModuleFile file = OmbrelHost::readModuleFile(FAKE_EFFECT_PATH);
+    EXPECT_EQ(file.pipl, expected);
+    EXPECT_TRUE(file.loadableHere) << file.platform;
+    // On Windows the resource functions of the module mapped as data, elsewhere the ELF reader.
+    EXPECT_EQ(OmbrelHost::detail::readPiPL(file), expected);
 }
 
 TEST(ModuleLoad, RefusesModulesWithAClearMessageNamingTheFile) {
@@ -36,7 +71,7 @@ TEST(ModuleLoad, RefusesModulesWithAClearMessageNamingTheFile) {
         std::filesystem::path path;
         const char* reason;
     } cases[] = {
-        {FAKE_NO_PIPL_PATH, "no PiPL: the ELF file has no .pipl section"},
+        {FAKE_NO_PIPL_PATH, kNoPiPL},
         {FAKE_MISSING_ENTRY_PATH,
          "the entry point \"NoSuchFunction\" named by its PiPL is not exported"},
         {FAKE_MALFORMED_PIPL_PATH, "malformed PiPL: count mismatch"},
@@ -50,6 +85,34 @@ TEST(ModuleLoad, RefusesModulesWithAClearMessageNamingTheFile) {
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }
     std::filesystem::remove(text);
+}
+
+TEST(ModuleLoad, AModuleWithoutAUsablePiPLIsRefusedBeforeAnyOfItsCodeRuns) {
+    clearFakeModuleStarted();
+    for (const char* path : {FAKE_NO_PIPL_PATH, FAKE_MALFORMED_PIPL_PATH}) {
+        EXPECT_NE(refusal(path), "(loaded)");
+        EXPECT_FALSE(fakeModuleStarted()) << path;
+    }
+    // The mark itself works: loading a module runs its code.
+    EXPECT_NE(OmbrelHost::Module::load(FAKE_EFFECT_PATH).entryPoint(), nullptr);
+    EXPECT_TRUE(fakeModuleStarted());
+    clearFakeModuleStarted();
+}
+
+TEST(ModuleLoad, ABareFileNameIsTheFileInTheCurrentFolder) {
+    // Not a name for the loader to look for on its search path: the file whose PiPL was read.
+    const std::filesystem::path module(FAKE_EFFECT_PATH);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(module.parent_path());
+    std::string failure;
+    try {
+        const OmbrelHost::Module loaded = OmbrelHost::Module::load(module.filename());
+        EXPECT_NE(loaded.entryPoint(), nullptr);
+    } catch (const OmbrelHost::HostError& e) {
+        failure = e.what();
+    }
+    std::filesystem::current_path(before);
+    EXPECT_EQ(failure, "");
 }
 
 TEST(ModuleLoad, LoadedEffectRunsAFrameEndToEnd) {

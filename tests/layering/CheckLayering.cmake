@@ -19,9 +19,24 @@ set(rules
 )
 set(oiio_allowed "Tools/ombrel-render/ImageFiles.cpp")
 
-file(GLOB_RECURSE sources RELATIVE "${ROOT}"
-  "${ROOT}/*.h" "${ROOT}/*.cpp" "${ROOT}/*.c")
-list(FILTER sources EXCLUDE REGEX "^(build[^/]*|tests|bench|fuzz|out)/")
+# Symbolic links are not followed (a wine prefix in build-win links to the whole file system),
+# and build folders are not walked at all.
+cmake_policy(SET CMP0009 NEW)
+file(GLOB top RELATIVE "${ROOT}" "${ROOT}/*")
+list(FILTER top EXCLUDE REGEX "^(build[^/]*|tests|bench|fuzz|out|\\..*)$")
+set(sources "")
+foreach(entry IN LISTS top)
+  if(IS_DIRECTORY "${ROOT}/${entry}")
+    file(GLOB_RECURSE found RELATIVE "${ROOT}"
+      "${ROOT}/${entry}/*.h" "${ROOT}/${entry}/*.cpp" "${ROOT}/${entry}/*.c")
+  else()
+    set(found "")
+    if(entry MATCHES "\\.(h|cpp|c)$")
+      set(found "${entry}")
+    endif()
+  endif()
+  list(APPEND sources ${found})
+endforeach()
 
 set(faults "")
 set(checked 0)

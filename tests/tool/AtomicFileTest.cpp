@@ -5,6 +5,9 @@
 #endif
 
 #include <csignal>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "AtomicFile.h"
 #include "Stop.h"
@@ -68,6 +71,25 @@ TEST(AtomicFile, RefusesTargetsThatCannotBeFiles) {
     EXPECT_TRUE(fs::is_fifo(folder / "fifo"));
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"fifo", "sub"}));
 #endif
+}
+
+TEST(AtomicFile, AFailedRenameSaysWhyAndRemovesTheTemporary) {
+    TempFolder folder;
+    const auto target = folder / "out.raw";
+    AtomicFile file(target);
+    // The target turns into a folder holding a file after the checks: no rename can replace it.
+    fs::create_directory(target);
+    writeText(target / "inside", "kept");
+    try {
+        file.write(bytesOf("new"));
+        FAIL() << "renamed over a folder";
+    } catch (const ToolError& e) {
+        const std::string success = "cannot write: " + std::error_code().message();
+        EXPECT_NE(std::string(e.what()), success);
+        EXPECT_EQ(std::string(e.what()).rfind("cannot write: ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"out.raw"});
+    EXPECT_EQ(readText(target / "inside"), "kept");
 }
 
 TEST(AtomicFile, ConcurrentWritersGetTheirOwnTemporaries) {

@@ -6,27 +6,11 @@
 
 #include "Host/OmbrelHost.h"
 #include "Program.h"
+#include "RunInProcess.h"
 #include "TempFolder.h"
 
 using namespace OmbrelRenderTest;
 namespace fs = std::filesystem;
-
-namespace {
-
-struct ProgramRun {
-    int exitCode;
-    std::string out;
-    std::string err;
-};
-
-ProgramRun run(const std::vector<std::string>& args,
-               const std::function<void(OmbrelHost::Host&)>& prepare = {}) {
-    std::ostringstream out, err;
-    const int code = OmbrelRender::runProgram(args, out, err, OMBREL_MODULE_PATH, false, prepare);
-    return {code, out.str(), err.str()};
-}
-
-} // namespace
 
 TEST(Program, RendersTheChartInProcess) {
     TempFolder folder;

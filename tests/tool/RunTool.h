@@ -1,4 +1,5 @@
-// Runs the built ombrel-render as a user would, capturing its exit code, output and peak memory,
+// Runs the built ombrel-render (or another program) as a user would, capturing its exit code,
+// output and peak memory,
 // and ending it when it outlives a time limit, so that a hang fails the test instead of holding
 // it until ctest's timeout.
 #pragma once
@@ -39,7 +40,14 @@ inline std::filesystem::path toolPath() {
 // stderr into files beside the folder.
 class ToolProcess {
 public:
-    ToolProcess(const TempFolder& folder, const std::vector<std::string>& args) {
+    // A program and its arguments, for running something other than ombrel-render.
+    struct Command {
+        std::vector<std::string> argv;
+    };
+
+    ToolProcess(const TempFolder& folder, const std::vector<std::string>& args)
+        : ToolProcess(folder, withTool(args)) {}
+    ToolProcess(const TempFolder& folder, const Command& command) {
         static int counter = 0;
         const std::string base =
             folder.path().filename().string() + "." + std::to_string(counter++);
@@ -47,12 +55,11 @@ public:
         errFile_ = folder.path().parent_path() / (base + ".err");
         // Everything the child needs is prepared before fork: after it only async-signal-safe
         // calls are allowed.
-        const std::string program = toolPath().string();
+        std::vector<std::string> argStore = command.argv;
+        const std::string program = argStore.at(0);
         const std::string dir = folder.path().string();
         const std::string out = outFile_.string();
         const std::string err = errFile_.string();
-        std::vector<std::string> argStore{program};
-        argStore.insert(argStore.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : argStore)
             argv.push_back(a.data());
@@ -72,7 +79,7 @@ public:
             sigset_t none;
             sigemptyset(&none);
             sigprocmask(SIG_SETMASK, &none, nullptr);
-            execv(program.c_str(), argv.data());
+            execvp(program.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -120,6 +127,12 @@ public:
     }
 
 private:
+    static Command withTool(const std::vector<std::string>& args) {
+        Command command{{toolPath().string()}};
+        command.argv.insert(command.argv.end(), args.begin(), args.end());
+        return command;
+    }
+
     pid_t pid_ = -1;
     bool finished_ = false;
     std::chrono::steady_clock::time_point start_;
@@ -131,6 +144,14 @@ private:
 inline ToolRun runTool(const TempFolder& folder, const std::vector<std::string>& args,
                        std::chrono::duration<double> limit = std::chrono::seconds(50)) {
     ToolProcess process(folder, args);
+    return process.wait(limit);
+}
+
+// Runs `command` (a program, found on PATH when it has no folder, and its arguments) in
+// `folder` to the end, or for at most `limit`.
+inline ToolRun runCommand(const TempFolder& folder, const std::vector<std::string>& command,
+                          std::chrono::duration<double> limit = std::chrono::seconds(50)) {
+    ToolProcess process(folder, ToolProcess::Command{command});
     return process.wait(limit);
 }
 
