@@ -115,6 +115,11 @@ TEST(AtomicFile, TemporariesAreRecognisableAndWithinTheNameLimit) {
     for (int i = 0; i < 127; ++i)
         accents += "\xC3\xA9"; // é
     for (const std::string& target : {std::string(251, 'a') + ".png", "x" + accents}) {
+#ifdef _WIN32
+        // Windows counts a name's length in UTF-16 code units.
+        EXPECT_LE(temporaryName(target, 4294967295ul, 4294967295ul).native().size(), 255u);
+        continue;
+#endif
         const std::string temp = temporaryName(target, 4294967295ul, 4294967295ul).string();
         EXPECT_LE(temp.size(), 255u);
         EXPECT_EQ(temp.rfind(".ombrel-render-4294967295-4294967295-", 0), 0u);
@@ -138,6 +143,8 @@ TEST(AtomicFile, ALongTargetNameIsWritten) {
 
 TEST(AtomicFile, WritingOntoASymbolicLinkReplacesItsTargetAndKeepsTheLink) {
     TempFolder folder;
+    if (!OmbrelRenderTest::symbolicLinksWork(folder))
+        GTEST_SKIP() << "no symbolic links on this system";
     fs::create_directory(folder / "store");
     writeText(folder / "store" / "real.png", "old");
     fs::create_symlink("store/real.png", folder / "link.png");
@@ -160,6 +167,9 @@ TEST(AtomicFile, WritingOntoASymbolicLinkReplacesItsTargetAndKeepsTheLink) {
 }
 
 TEST(AtomicFile, AReplacedFileKeepsItsPermissions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows keeps no POSIX permission bits";
+#endif
     TempFolder folder;
     const auto target = folder / "private.raw";
     writeText(target, "old");

@@ -45,6 +45,17 @@ private:
     std::filesystem::path path_;
 };
 
+// Whether this system lets the tests make symbolic links (Windows gives them only to
+// privileged users, and wine makes none).
+inline bool symbolicLinksWork(const TempFolder& folder) {
+    std::error_code ec;
+    std::filesystem::create_symlink("target", folder / ".link-probe", ec);
+    if (ec)
+        return false;
+    std::filesystem::remove(folder / ".link-probe", ec);
+    return true;
+}
+
 inline void writeText(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
