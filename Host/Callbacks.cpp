@@ -1,5 +1,6 @@
 // The callbacks reached through the command records: interact (parameters), utility (copy,
 // sprintf, strcpy), pre-render (checkout_layer) and smart render (layer pixels, output).
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -217,13 +218,19 @@ PF_Err checkoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
             ctx->checkouts[checkout_id] = checkout;
             ctx->lastRequest = checkout;
         }
-        const PF_LRect rect = layerRect(*ctx);
+        // What the input can give of the request; its largest result may reach further.
+        const PF_LRect layer = layerRect(*ctx);
+        PF_LRect result{std::max(req->rect.left, layer.left), std::max(req->rect.top, layer.top),
+                        std::min(req->rect.right, layer.right),
+                        std::min(req->rect.bottom, layer.bottom)};
+        if (result.left >= result.right || result.top >= result.bottom)
+            result = PF_LRect{0, 0, 0, 0};
         *checkout_result = PF_CheckoutResult{};
-        checkout_result->result_rect = rect;
-        checkout_result->max_result_rect = rect;
+        checkout_result->result_rect = result;
+        checkout_result->max_result_rect = ctx->inputMaxResult.value_or(layer);
         checkout_result->par = PF_RationalScale{1, 1};
-        checkout_result->ref_width = rect.right;
-        checkout_result->ref_height = rect.bottom;
+        checkout_result->ref_width = layer.right;
+        checkout_result->ref_height = layer.bottom;
         return PF_Err_NONE;
     });
 }
@@ -253,7 +260,7 @@ PF_Err checkoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
                               std::to_string(checkout_id) + ", not checked out in pre-render");
             return PF_Err_BAD_CALLBACK_PARAM;
         }
-        if (host.faults.nullInputWorld)
+        if (host.faulting() && host.faults.nullInputWorld)
             return PF_Err_NONE;
         if (ctx->input == nullptr)
             return PF_Err_BAD_CALLBACK_PARAM;
@@ -294,7 +301,7 @@ PF_Err checkoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
         CallContext* ctx = smartContext(host, effect_ref, Cb::CheckoutOutput);
         if (ctx == nullptr || output == nullptr || ctx->output == nullptr)
             return PF_Err_BAD_CALLBACK_PARAM;
-        if (host.faults.nullOutputWorld)
+        if (host.faulting() && host.faults.nullOutputWorld)
             return PF_Err_NONE;
         std::lock_guard lock(ctx->mutex);
         ctx->output->describe(ctx->outputWorld);

@@ -31,6 +31,7 @@ struct Effect::Impl {
     // would not survive, reported here as HostError.
     PF_Err call(PF_Cmd cmd, CommandFrame& frame, PF_ParamDef* params[], void* extra) {
         try {
+            const detail::CurrentCommand current(cmd);
             return module.entryPoint()(cmd, &frame.in, &frame.out, params, nullptr, extra);
         } catch (const std::exception& e) {
             throw HostError(describeModule() + ": an exception escaped EntryPointFunc during " +
@@ -127,6 +128,56 @@ std::string rectText(const PF_LRect& r) {
     return text;
 }
 
+// What the host does with an effect's pre-render data: counts it as held while it has it, and
+// hands it to the effect's deletion function once when the frame is done. Pre-render data of a
+// failed pre-render, or without a deletion function, the host cannot give back: it stays
+// counted (host handles excepted, which count as handles).
+class PreRenderDataKeeper {
+public:
+    PreRenderDataKeeper(HostState& host, const PF_PreRenderOutput& out, bool succeeded)
+        : host_(host), data_(out.pre_render_data), delete_(out.delete_pre_render_data_func),
+          held_(heldByHost(host, out, succeeded)) {
+        if (!succeeded)
+            delete_ = nullptr;
+        if (held_) {
+            std::lock_guard lock(host_.mutex);
+            ++host_.preRenderData;
+        }
+    }
+    ~PreRenderDataKeeper() {
+        if (delete_ == nullptr)
+            return;
+        try {
+            delete_(data_);
+        } catch (...) {
+            host_.recordMisuse("an exception escaped the pre-render data deletion function");
+        }
+        if (held_) {
+            std::lock_guard lock(host_.mutex);
+            --host_.preRenderData;
+        }
+    }
+    PreRenderDataKeeper(const PreRenderDataKeeper&) = delete;
+    PreRenderDataKeeper& operator=(const PreRenderDataKeeper&) = delete;
+
+private:
+    static bool heldByHost(HostState& host, const PF_PreRenderOutput& out, bool succeeded) {
+        if (succeeded && out.delete_pre_render_data_func != nullptr)
+            return true;
+        if (out.pre_render_data == nullptr)
+            return false;
+        std::lock_guard lock(host.mutex);
+        return host.handles.count(static_cast<PF_Handle>(out.pre_render_data)) == 0;
+    }
+
+    HostState& host_;
+    void* data_;
+    PF_DeletePreRenderDataFunc delete_;
+    bool held_;
+};
+
+constexpr int kMaxSmartRenders = 8;
+
 // Largest output world the host allocates for a frame, per side and in total.
 constexpr std::int64_t kMaxSide = 1 << 16;
 constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
@@ -139,6 +190,9 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
         throw HostError("frame request without an input image");
     if (request.time.scale == 0)
         throw HostError("frame request with a time scale of 0");
+    if (request.smartRenders < 0 || request.smartRenders > kMaxSmartRenders)
+        throw HostError("frame request with " + std::to_string(request.smartRenders) +
+                        " smart renders (0.." + std::to_string(kMaxSmartRenders) + ")");
     const Image& input = *request.input;
     const Depth depth = input.depth;
     detail::checkPadding(request.outputRowPadding, depth, "output");
@@ -146,6 +200,7 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
     FrameResult result;
     CommandFrame frame(host, instance, PF_Cmd_SMART_PRE_RENDER);
     frame.setInput(input, request.inputRowPadding);
+    frame.ctx.inputMaxResult = request.inputMaxResultRect;
     frame.in.current_time = request.time.value;
     frame.in.time_scale = request.time.scale;
     frame.in.time_step = request.timeStep;
@@ -169,6 +224,7 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
     result.preRenderErr = call(PF_Cmd_SMART_PRE_RENDER, frame, nullptr, &preExtra);
     Clock::duration elapsed = Clock::now() - preStart;
     result.preRender = preOutput;
+    result.preRenderOut = frame.out;
     result.message = messageOf(frame.out);
     {
         std::lock_guard lock(frame.ctx.mutex);
@@ -178,20 +234,10 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
         }
     }
 
-    // Whatever happens next, the effect's pre-render data goes back to its deletion function.
-    struct DeletePreRenderData {
-        const PF_PreRenderOutput& out;
-        HostState& host;
-        ~DeletePreRenderData() {
-            if (out.delete_pre_render_data_func == nullptr)
-                return;
-            try {
-                out.delete_pre_render_data_func(out.pre_render_data);
-            } catch (...) {
-                host.recordMisuse("an exception escaped the pre-render data deletion function");
-            }
-        }
-    } deletePreRenderData{preOutput, host};
+    // After a successful pre-render, and only then, the effect's pre-render data goes to its
+    // deletion function once, when the host is done with the frame (also when it renders
+    // nothing, or fails on its side). Data the host cannot give back stays counted as held.
+    PreRenderDataKeeper keeper(host, preOutput, result.preRenderErr == PF_Err_NONE);
 
     if (result.preRenderErr == PF_Err_NONE) {
         // With extra pixels allowed the output world is the effect's whole result; otherwise
@@ -204,34 +250,46 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
         if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
             throw HostError(describeModule() + ": pre-render reported a result rectangle " +
                             rectText(rect) + " larger than the host renders");
-        if (width == 0 || height == 0)
+        const bool empty = width == 0 || height == 0;
+        if (empty)
             rect = PF_LRect{rect.left, rect.top, rect.left, rect.top};
-        frame.setOutput(static_cast<int>(width == 0 || height == 0 ? 0 : width),
-                        static_cast<int>(width == 0 || height == 0 ? 0 : height),
-                        detail::depthFormat(depth), request.outputRowPadding);
         result.outputRect = rect;
 
-        frame.in = pristine;
-        frame.resetOut();
-        frame.ctx.cmd = PF_Cmd_SMART_RENDER;
-        frame.ctx.allowPreRender = false;
-        frame.ctx.allowSmartRender = true;
-        PF_SmartRenderInput smartInput{};
-        smartInput.output_request = hostRequest;
-        smartInput.bitdepth = bitDepth(depth);
-        smartInput.pre_render_data = preOutput.pre_render_data;
-        PF_SmartRenderCallbacks smartCallbacks = detail::makeSmartRenderCallbacks();
-        PF_SmartRenderExtra smartExtra{&smartInput, &smartCallbacks};
+        for (int pass = 0; pass < request.smartRenders; ++pass) {
+            frame.setOutput(static_cast<int>(empty ? 0 : width),
+                            static_cast<int>(empty ? 0 : height), detail::depthFormat(depth),
+                            request.outputRowPadding);
+            frame.in = pristine;
+            frame.resetOut();
+            frame.ctx.cmd = PF_Cmd_SMART_RENDER;
+            frame.ctx.allowPreRender = false;
+            frame.ctx.allowSmartRender = true;
+            PF_SmartRenderInput smartInput{};
+            smartInput.output_request = hostRequest;
+            smartInput.bitdepth = bitDepth(depth);
+            smartInput.pre_render_data =
+                request.withoutPreRenderData ? nullptr : preOutput.pre_render_data;
+            PF_SmartRenderCallbacks smartCallbacks = detail::makeSmartRenderCallbacks();
+            PF_SmartRenderExtra smartExtra{&smartInput, &smartCallbacks};
 
-        const Clock::time_point renderStart = Clock::now();
-        result.renderErr = call(PF_Cmd_SMART_RENDER, frame, nullptr, &smartExtra);
-        elapsed += Clock::now() - renderStart;
-        result.rendered = true;
-        if (std::string message = messageOf(frame.out); !message.empty())
-            result.message = message;
-        result.output = frame.outputMemory->toImage(depth);
-        if (!frame.outputMemory->outsideIntact())
-            host.recordMisuse("the effect wrote outside the pixels of its output world");
+            const Clock::time_point renderStart = Clock::now();
+            const PF_Err err = call(PF_Cmd_SMART_RENDER, frame, nullptr, &smartExtra);
+            elapsed += Clock::now() - renderStart;
+            // The host takes back the layer pixels when smart render returns.
+            frame.returnLayers();
+            result.rendered = true;
+            result.renderErrs.push_back(err);
+            if (result.renderErr == PF_Err_NONE)
+                result.renderErr = err;
+            result.renderOut = frame.out;
+            if (std::string message = messageOf(frame.out); !message.empty())
+                result.message = message;
+            result.outputs.push_back(frame.outputMemory->toImage(depth));
+            if (!frame.outputMemory->outsideIntact())
+                host.recordMisuse("the effect wrote outside the pixels of its output world");
+        }
+        if (!result.outputs.empty())
+            result.output = result.outputs.back();
     }
     result.renderSeconds = std::chrono::duration<double>(elapsed).count();
 

@@ -22,6 +22,8 @@ HostState::HostState(int threadCount) : threads(threadCount), pool(threadCount) 
 HostState::~HostState() = default;
 
 std::optional<PF_Err> HostState::injected(Cb cb) const {
+    if (!faulting())
+        return std::nullopt;
     // A walk rather than find(): no key string is made, so no callback allocates for this.
     const std::string_view name = kCbNames[static_cast<std::size_t>(cb)];
     for (const auto& [callback, err] : faults.failingCallbacks) {
@@ -32,7 +34,8 @@ std::optional<PF_Err> HostState::injected(Cb cb) const {
 }
 
 bool HostState::suiteRefused(std::string_view name, int version) const {
-    return std::any_of(faults.refusedSuites.begin(), faults.refusedSuites.end(),
+    return faulting() &&
+           std::any_of(faults.refusedSuites.begin(), faults.refusedSuites.end(),
                        [&](const auto& s) { return s.first == name && s.second == version; });
 }
 
@@ -137,6 +140,9 @@ HeldResources Host::held() const {
     HeldResources held;
     std::lock_guard lock(impl_->mutex);
     held.handles = static_cast<int>(impl_->handles.size());
+    for (const auto& [handle, record] : impl_->handles)
+        held.lockedHandles += record->locks > 0 ? 1 : 0;
+    held.preRenderData = impl_->preRenderData;
     held.checkedOutParams = static_cast<int>(impl_->paramTokens.size());
     held.createdWorlds = static_cast<int>(impl_->created.size());
     held.checkedOutLayers = impl_->layersOut;
@@ -174,6 +180,31 @@ std::map<std::pair<std::string, int>, SuiteCount> Host::suiteCounts() const {
     return counts;
 }
 
+std::map<std::string, long> Host::callCountsDuring(PF_Cmd command) const {
+    std::map<std::string, long> counts;
+    if (!detail::countedCommand(command))
+        return counts;
+    const auto& during = impl_->callsDuring[static_cast<std::size_t>(command)];
+    for (std::size_t i = 0; i < detail::kCbNames.size(); ++i) {
+        if (const long n = during[i].load(); n != 0)
+            counts[std::string(detail::kCbNames[i])] = n;
+    }
+    return counts;
+}
+
+std::map<std::pair<std::string, int>, int> Host::suitesAcquiredDuring(PF_Cmd command) const {
+    std::map<std::pair<std::string, int>, int> counts;
+    if (!detail::countedCommand(command))
+        return counts;
+    std::lock_guard lock(impl_->mutex);
+    const auto& during = impl_->acquiredDuring[static_cast<std::size_t>(command)];
+    for (std::size_t i = 0; i < detail::kSuiteIds.size(); ++i) {
+        if (during[i] != 0)
+            counts[{detail::kSuiteIds[i].name, detail::kSuiteIds[i].version}] = during[i];
+    }
+    return counts;
+}
+
 std::vector<std::string> Host::registeredNames() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->registered;
@@ -186,8 +217,8 @@ std::vector<long> Host::iterationsPerThread() const {
 // ---- HeldResources --------------------------------------------------------------------------
 
 bool HeldResources::empty() const {
-    return handles == 0 && checkedOutParams == 0 && createdWorlds == 0 && checkedOutLayers == 0 &&
-           suites.empty() && misuse.empty();
+    return handles == 0 && lockedHandles == 0 && preRenderData == 0 && checkedOutParams == 0 &&
+           createdWorlds == 0 && checkedOutLayers == 0 && suites.empty() && misuse.empty();
 }
 
 namespace {
@@ -200,6 +231,11 @@ std::string HeldResources::describe() const {
     std::vector<std::string> lines;
     if (handles != 0)
         lines.push_back(plural(handles, "handle", "handles") + " still allocated");
+    if (lockedHandles != 0)
+        lines.push_back(plural(lockedHandles, "handle", "handles") + " still locked");
+    if (preRenderData != 0)
+        lines.push_back(plural(preRenderData, "pre-render data", "pre-render data") +
+                        " not given back to the effect's deletion function");
     if (checkedOutParams != 0)
         lines.push_back(plural(checkedOutParams, "parameter", "parameters") +
                         " checked out and not checked in");

@@ -82,6 +82,34 @@ inline constexpr std::array<std::string_view, static_cast<std::size_t>(Cb::Count
     "checkout_output",
 };
 
+// The callbacks that give something back: an injected failure still takes it back.
+constexpr bool givesBack(Cb cb) {
+    return cb == Cb::ReleaseSuite || cb == Cb::CheckinParam || cb == Cb::CheckinLayerPixels ||
+           cb == Cb::DisposeWorld || cb == Cb::PF_DisposeWorld;
+}
+
+// The command the entry point is running on this thread, or -1 outside of it (worker threads,
+// direct records). Faults::onlyDuring is matched against it.
+inline thread_local PF_Cmd tCurrentCommand = -1;
+
+// Sets tCurrentCommand for the duration of one call of the entry point.
+class CurrentCommand {
+public:
+    explicit CurrentCommand(PF_Cmd cmd) : previous_(tCurrentCommand) { tCurrentCommand = cmd; }
+    ~CurrentCommand() { tCurrentCommand = previous_; }
+    CurrentCommand(const CurrentCommand&) = delete;
+    CurrentCommand& operator=(const CurrentCommand&) = delete;
+
+private:
+    PF_Cmd previous_;
+};
+
+// Commands whose calls are also counted one by one (Host::callCountsDuring).
+inline constexpr std::size_t kCountedCommands = 32;
+constexpr bool countedCommand(PF_Cmd cmd) {
+    return cmd >= 0 && static_cast<std::size_t>(cmd) < kCountedCommands;
+}
+
 // ---- Suites the basic suite provides --------------------------------------------------------
 
 struct SuiteId {
@@ -183,7 +211,8 @@ struct CallContext {
     WorldMemory* output = nullptr;
     PF_LayerDef inputWorld{};
     PF_LayerDef outputWorld{};
-    int createdWorldPadding = 0; // row padding of worlds the effect creates
+    int createdWorldPadding = 0;            // row padding of worlds the effect creates
+    std::optional<PF_LRect> inputMaxResult; // checkout_layer's max_result_rect; default the layer
 
     std::mutex mutex; // the effect may call back from its worker threads
     std::map<A_long, LayerCheckout> checkouts;
@@ -212,6 +241,9 @@ struct HostState {
     Faults faults;
     WorkerPool pool;
     std::array<std::atomic<long>, static_cast<std::size_t>(Cb::Count)> calls{};
+    // The same per command the entry point was running (codes below kCountedCommands).
+    std::array<std::array<std::atomic<long>, static_cast<std::size_t>(Cb::Count)>, kCountedCommands>
+        callsDuring{};
 
     mutable std::mutex mutex; // guards everything below
     std::unordered_set<const CallContext*> contexts;
@@ -219,16 +251,25 @@ struct HostState {
     // Per entry of kSuiteIds. Fixed slots: acquiring and releasing a suite never allocates, so
     // a release cannot fail for want of memory.
     std::array<SuiteCount, kSuiteIds.size()> suites{};
+    std::array<std::array<int, kSuiteIds.size()>, kCountedCommands> acquiredDuring{};
     std::unordered_set<const WorldMemory*> worlds; // every live host world
     std::unordered_map<const WorldMemory*, std::unique_ptr<WorldMemory>> created;
     std::unordered_map<A_long, int> paramTokens; // token in PF_ParamDef::unused -> 1
     A_long nextParamToken = 1;
     int layersOut = 0;
+    int preRenderData = 0;                           // see HeldResources::preRenderData
     std::vector<std::pair<std::string, int>> misuse; // text, occurrences, first-seen order
     std::vector<std::string> registered;
     AEGP_PluginID nextPluginId = 1001;
 
-    void count(Cb cb) { calls[static_cast<std::size_t>(cb)].fetch_add(1); }
+    void count(Cb cb) {
+        calls[static_cast<std::size_t>(cb)].fetch_add(1);
+        if (countedCommand(tCurrentCommand))
+            callsDuring[static_cast<std::size_t>(tCurrentCommand)][static_cast<std::size_t>(cb)]
+                .fetch_add(1);
+    }
+    // True when the faults apply to the calling thread now (Faults::onlyDuring).
+    bool faulting() const { return !faults.onlyDuring || *faults.onlyDuring == tCurrentCommand; }
     std::optional<PF_Err> injected(Cb cb) const;
     bool suiteRefused(std::string_view name, int version) const;
     void recordMisuse(std::string text);                // takes the mutex
@@ -255,9 +296,12 @@ PF_Err guarded(Cb cb, Body&& body) noexcept {
         if (host == nullptr)
             return PF_Err_INTERNAL_STRUCT_DAMAGED;
         host->count(cb);
-        if (std::optional<PF_Err> err = host->injected(cb))
-            return *err;
-        return body(*host);
+        const std::optional<PF_Err> err = host->injected(cb);
+        if (!err)
+            return body(*host);
+        if (givesBack(cb))
+            body(*host);
+        return *err;
     } catch (const std::bad_alloc&) {
         return PF_Err_OUT_OF_MEMORY;
     } catch (...) {

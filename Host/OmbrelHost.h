@@ -137,12 +137,17 @@ struct HostOptions {
 struct Faults {
     std::vector<std::pair<std::string, int>>
         refusedSuites{}; // (name, version) the basic suite refuses
+    // What AcquireSuite answers for a refused suite. 0 answers success with a null table.
+    SPErr refusedSuiteError = kSPSuiteNotFoundError;
     // Callback name -> error it returns instead of doing its work. Names are the members of the
     // callback records and suite tables: "AcquireSuite", "ReleaseSuite", "AEGP_RegisterWithAEGP",
     // "AEGP_GetNumThreads", "iterate_generic", "new_world", "dispose_world", "PF_NewWorld",
     // "PF_DisposeWorld", "PF_GetPixelFormat", "checkout_param", "checkin_param", "add_param",
     // "copy", "checkout_layer", "checkout_layer_pixels", "checkin_layer_pixels",
-    // "checkout_output". Handle callbacks return no code: see nullNewHandle/nullLockHandle.
+    // "checkout_output". The callbacks that give something back (ReleaseSuite, checkin_param,
+    // checkin_layer_pixels, dispose_world, PF_DisposeWorld) take it back and then report the
+    // error: an effect cannot do anything about a failed give-back, so what stays held is its
+    // own doing. Handle callbacks return no code: see nullNewHandle/nullLockHandle.
     std::map<std::string, PF_Err> failingCallbacks{};
     bool nullNewHandle = false;     // host_new_handle returns null
     bool nullLockHandle = false;    // host_lock_handle returns null
@@ -152,11 +157,20 @@ struct Faults {
     bool nullOutputWorld = false; // checkout_output succeeds with a null world
     std::optional<PF_PixelFormat> reportedPixelFormat{}; // what PF_GetPixelFormat says of any world
     std::optional<A_long> reportedThreads{};             // what AEGP_GetNumThreads says
+    // When set, the faults above (all but the preset flags) apply only while the entry point
+    // runs this command on the calling thread: a lock that fails in smart render alone, say.
+    // Records made with CommandRecords send no command, so such faults never apply to them.
+    std::optional<PF_Cmd> onlyDuring{};
 };
 
 // Host resources an effect holds at a moment; all zero between frames after global setdown.
 struct HeldResources {
-    int handles = 0;          // live handles from host_new_handle
+    int handles = 0;       // live handles from host_new_handle
+    int lockedHandles = 0; // of those, the ones locked more often than unlocked
+    // Pre-render data the host still holds for the effect: handed over with a deletion function
+    // that has not been called yet, or left without one (which the host cannot free), also by a
+    // failed pre-render. Host handles given as pre-render data count under `handles`.
+    int preRenderData = 0;
     int checkedOutParams = 0; // checkout_param without its checkin_param
     int createdWorlds = 0;    // worlds made by new_world/PF_NewWorld and not disposed
     int checkedOutLayers = 0; // layer pixels of frames still in flight
@@ -200,6 +214,10 @@ public:
     long callCount(std::string_view callback) const;
     std::map<std::string, long> callCounts() const;
     std::map<std::pair<std::string, int>, SuiteCount> suiteCounts() const;
+    // What the effect called, and which suites it acquired, while the entry point ran `command`
+    // (command codes 0..31); only names called at least once, only suites acquired at least once.
+    std::map<std::string, long> callCountsDuring(PF_Cmd command) const;
+    std::map<std::pair<std::string, int>, int> suitesAcquiredDuring(PF_Cmd command) const;
     // Names passed to AEGP_RegisterWithAEGP, in call order.
     std::vector<std::string> registeredNames() const;
     // Iteration calls made by iterate_generic on each thread index (0 is the calling thread,
@@ -238,13 +256,28 @@ struct FrameRequest {
     int outputRowPadding = 0;
     PF_RationalScale downsampleX{1, 1};
     PF_RationalScale downsampleY{1, 1};
+    // What checkout_layer reports as the input's largest possible result (a layer whose
+    // content can grow beyond its current frame); default the layer. Its result rectangle is
+    // the request clipped to the layer.
+    std::optional<PF_LRect> inputMaxResultRect{};
+    // Smart renders sent after one successful pre-render, each into a new output world: 0
+    // drops the pre-render unrendered (a host that only wanted the result rectangle, or a
+    // cancelled frame), 2 renders the frame again from the same pre-render data. At most 8.
+    int smartRenders = 1;
+    // Smart render is sent a null pre_render_data, as by a host that lost it.
+    bool withoutPreRenderData = false;
 };
 
 struct FrameResult {
     PF_Err preRenderErr = PF_Err_NONE;
-    PF_Err renderErr = PF_Err_NONE;  // not attempted (0) when pre-render failed
+    PF_Err renderErr = PF_Err_NONE;  // the first failed smart render's; 0 when none failed or
+                                     // none was sent
     bool rendered = false;           // smart render was sent
-    Image output;                    // the output world as the effect left it
+    Image output;                    // the output world as the last smart render left it
+    std::vector<PF_Err> renderErrs;  // every smart render's result, in order
+    std::vector<Image> outputs;      // every smart render's output world, in order
+    PF_OutData preRenderOut{};       // out_data after pre-render
+    PF_OutData renderOut{};          // out_data after the last smart render
     PF_LRect outputRect{};           // where the output world lies on the layer
     std::string message;             // return_msg, when the effect asked to show it
     PF_PreRenderOutput preRender{};  // what pre-render reported

@@ -38,7 +38,7 @@ Result guardedValue(Cb cb, Result failure, Body&& body) noexcept {
 
 PF_Handle newHandle(A_HandleSize size) {
     return guardedValue(Cb::NewHandle, PF_Handle{nullptr}, [&](HostState& host) -> PF_Handle {
-        if (host.faults.nullNewHandle || size > kMaxHandleSize)
+        if ((host.faulting() && host.faults.nullNewHandle) || size > kMaxHandleSize)
             return nullptr;
         auto record = std::make_unique<HandleRecord>();
         const std::size_t bytes = size == 0 ? 1 : size;
@@ -62,7 +62,7 @@ HandleRecord* findHandle(HostState& host, PF_Handle handle, const char* what) {
 
 void* lockHandle(PF_Handle handle) {
     return guardedValue(Cb::LockHandle, static_cast<void*>(nullptr), [&](HostState& host) -> void* {
-        if (host.faults.nullLockHandle)
+        if (host.faulting() && host.faults.nullLockHandle)
             return nullptr;
         std::lock_guard lock(host.mutex);
         HandleRecord* record = findHandle(host, handle, "host_lock_handle");
@@ -77,7 +77,11 @@ void unlockHandle(PF_Handle handle) {
     guardedValue(Cb::UnlockHandle, 0, [&](HostState& host) {
         std::lock_guard lock(host.mutex);
         HandleRecord* record = findHandle(host, handle, "host_unlock_handle");
-        if (record != nullptr && record->locks > 0)
+        if (record == nullptr)
+            return 0;
+        if (record->locks == 0)
+            host.recordMisuseLocked("host_unlock_handle of a handle that is not locked");
+        else
             --record->locks;
         return 0;
     });
@@ -93,6 +97,10 @@ void disposeHandle(PF_Handle handle) {
             host.recordMisuseLocked("host_dispose_handle of an unknown or already disposed handle");
             return 0;
         }
+        // The real host frees a locked handle's memory all the same, under whoever holds the
+        // pointer the lock gave.
+        if (it->second->locks > 0)
+            host.recordMisuseLocked("host_dispose_handle of a locked handle");
         host.handles.erase(it);
         return 0;
     });
@@ -130,7 +138,8 @@ A_Err getNumThreads(A_long* threads) {
     return guarded(Cb::GetNumThreads, [&](HostState& host) -> PF_Err {
         if (threads == nullptr)
             return PF_Err_BAD_CALLBACK_PARAM;
-        *threads = host.faults.reportedThreads.value_or(host.threads);
+        *threads =
+            host.faulting() ? host.faults.reportedThreads.value_or(host.threads) : host.threads;
         return PF_Err_NONE;
     });
 }
@@ -252,7 +261,7 @@ PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
     return guarded(Cb::GetPixelFormat, [&](HostState& host) -> PF_Err {
         if (world == nullptr || format == nullptr)
             return PF_Err_BAD_CALLBACK_PARAM;
-        if (host.faults.reportedPixelFormat) {
+        if (host.faulting() && host.faults.reportedPixelFormat) {
             *format = *host.faults.reportedPixelFormat;
             return PF_Err_NONE;
         }
@@ -291,10 +300,14 @@ SPErr acquireSuite(const char* name, A_long version, const void** suite) {
         if (name == nullptr || suite == nullptr)
             return PF_Err_BAD_CALLBACK_PARAM;
         const std::optional<std::size_t> i = findSuite(name, version);
-        if (!i || host.suiteRefused(name, version))
+        if (!i)
             return kSPSuiteNotFoundError;
+        if (host.suiteRefused(name, version))
+            return host.faults.refusedSuiteError; // 0: success, and no table
         std::lock_guard lock(host.mutex);
         ++host.suites[*i].acquired;
+        if (countedCommand(tCurrentCommand))
+            ++host.acquiredDuring[static_cast<std::size_t>(tCurrentCommand)][*i];
         *suite = kSuiteTables[*i];
         return kSPNoError;
     });

@@ -210,6 +210,8 @@ void CommandFrame::setInput(const Image& image, int padding) {
 }
 
 void CommandFrame::setOutput(int width, int height, PF_PixelFormat format, int padding) {
+    if (outputMemory) // a frame rendered again gets a new output world
+        host.removeWorld(outputMemory.get());
     outputMemory = std::make_unique<WorldMemory>(width, height, format, padding, false);
     outputMemory->describe(ctx.outputWorld);
     ctx.output = outputMemory.get();

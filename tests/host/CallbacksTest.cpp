@@ -371,8 +371,17 @@ TEST(RenderCallbacks, LayerCheckoutsFollowPreRender) {
               PF_Err_NONE);
     ASSERT_TRUE(records.layerRequest(7));
     EXPECT_EQ(records.layerRequest(7)->rect.right, 2);
-    EXPECT_EQ(result.result_rect.right, 6);
+    // The result is what the layer has of the request; its maximum the whole layer.
+    EXPECT_EQ(result.result_rect.left, 1);
+    EXPECT_EQ(result.result_rect.right, 2);
+    EXPECT_EQ(result.result_rect.bottom, 2);
+    EXPECT_EQ(result.max_result_rect.right, 6);
     EXPECT_EQ(result.max_result_rect.bottom, 3);
+    request.rect = PF_LRect{7, 0, 9, 2}; // wholly outside: an empty result
+    ASSERT_EQ(pre->cb->checkout_layer(in->effect_ref, 0, 8, &request, 0, 1, 1, &result),
+              PF_Err_NONE);
+    EXPECT_EQ(result.result_rect.right - result.result_rect.left, 0);
+    EXPECT_EQ(result.max_result_rect.right, 6);
     EXPECT_EQ(smart->cb->checkout_layer_pixels(in->effect_ref, 0, &world),
               PF_Err_BAD_CALLBACK_PARAM);
     ASSERT_EQ(smart->cb->checkout_layer_pixels(in->effect_ref, 7, &world), PF_Err_NONE);
