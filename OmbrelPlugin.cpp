@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "HostInterface/SuiteInterface.h"
@@ -190,9 +191,22 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data) {
     return PF_Err_NONE;
 }
 
-// Asks for the whole input layer, carries the popup value at the current time to smart render
-// in a 4-byte handle, and reports the input's rectangles as the result. The handle is disposed
-// when pre-render fails after making it, and the popup is checked back in once read.
+// What pre-render hands to smart render through the host: memory of the effect's own, freed
+// by DeletePreRenderData, which the host calls once when it is done with the frame, whether it
+// rendered it (once or more) or not. A host handle would need the handle suite to be disposed,
+// which the deletion function, given only the data, cannot reach.
+struct PreRenderData {
+    A_long popupValue; // "From" at the frame's time, 1..6 (any other value converts nothing)
+};
+
+void DeletePreRenderData(void* data) {
+    delete static_cast<PreRenderData*>(data);
+}
+
+// Asks for the whole input layer, carries the popup value at the current time to smart render,
+// and reports the input's rectangles as the result. The data is handed to the host only on
+// success; a failing pre-render frees it itself and leaves both pre-render fields null. The
+// popup is checked back in once read.
 PF_Err PreRender(PF_InData* in_data, PF_PreRenderExtra* extra) {
     PF_RenderRequest& hostRequest = extra->input->output_request;
     hostRequest.rect.left = 0;
@@ -200,63 +214,44 @@ PF_Err PreRender(PF_InData* in_data, PF_PreRenderExtra* extra) {
     hostRequest.rect.right = in_data->width;
     hostRequest.rect.bottom = in_data->height;
     extra->output->flags |= PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS;
+    extra->output->pre_render_data = nullptr;
+    extra->output->delete_pre_render_data_func = nullptr;
     PF_RenderRequest request = hostRequest;
 
-    AEGP_SuiteHandler suites(in_data->pica_basicP);
-    const PF_HandleSuite2* handles = suites.HandleSuite2();
-    PF_Handle handle = handles->host_new_handle(sizeof(A_long));
-    if (handle == nullptr)
-        return PF_Err_OUT_OF_MEMORY;
-    ScopedHandle data(handles, handle);
-    A_long* value = data.lock();
-    if (value == nullptr)
-        return PF_Err_OUT_OF_MEMORY;
-    extra->output->pre_render_data = handle;
+    // An allocation failure reaches the entry point as PF_Err_OUT_OF_MEMORY.
+    std::unique_ptr<PreRenderData> data(new PreRenderData{0});
 
     CheckedOutParam popup(in_data);
     PF_Err err = popup.checkout(kPopupIndex);
-    if (err == PF_Err_NONE) {
-        request.preserve_rgb_of_zero_alpha = true;
-        PF_CheckoutResult result;
-        std::memset(&result, 0, sizeof(result));
-        err = extra->cb->checkout_layer(in_data->effect_ref, kInputLayerIndex, kInputCheckoutId,
-                                        &request, in_data->current_time, in_data->time_step,
-                                        in_data->time_scale, &result);
-        if (err == PF_Err_NONE) {
-            *value = 0;
-            *value = popup.def().u.pd.value;
-            UnionLRect(&result.result_rect, &extra->output->result_rect);
-            UnionLRect(&result.max_result_rect, &extra->output->max_result_rect);
-        }
-    }
-    if (err != PF_Err_NONE) {
-        extra->output->pre_render_data = nullptr;
+    if (err != PF_Err_NONE)
         return err;
-    }
-    data.unlock();
-    data.release();
+    request.preserve_rgb_of_zero_alpha = true;
+    PF_CheckoutResult result;
+    std::memset(&result, 0, sizeof(result));
+    err = extra->cb->checkout_layer(in_data->effect_ref, kInputLayerIndex, kInputCheckoutId,
+                                    &request, in_data->current_time, in_data->time_step,
+                                    in_data->time_scale, &result);
+    if (err != PF_Err_NONE)
+        return err;
+    data->popupValue = popup.def().u.pd.value;
+    UnionLRect(&result.result_rect, &extra->output->result_rect);
+    UnionLRect(&result.max_result_rect, &extra->output->max_result_rect);
+
+    extra->output->pre_render_data = data.release();
+    extra->output->delete_pre_render_data_func = &DeletePreRenderData;
     return PF_Err_NONE;
 }
 
-// Reads (and disposes) the handle pre-render made, then converts the whole output in bands over
-// the host's threads.
+// Reads the pre-render data (left to the host, which may render the frame again from it, to
+// free through DeletePreRenderData), then converts the whole output in bands over the host's
+// threads.
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
     using Ombrel::ColorSpaceConversion;
 
-    A_long popupValue = 0;
-    {
-        AEGP_SuiteHandler suites(in_data->pica_basicP);
-        const PF_HandleSuite2* handles = suites.HandleSuite2();
-        PF_Handle handle = static_cast<PF_Handle>(extra->input->pre_render_data);
-        if (handle == nullptr)
-            return PF_Err_BAD_CALLBACK_PARAM;
-        ScopedHandle data(handles, handle);
-        extra->input->pre_render_data = nullptr;
-        const A_long* value = data.lock();
-        if (value == nullptr)
-            return PF_Err_BAD_CALLBACK_PARAM;
-        popupValue = *value;
-    }
+    const auto* data = static_cast<const PreRenderData*>(extra->input->pre_render_data);
+    if (data == nullptr)
+        return PF_Err_BAD_CALLBACK_PARAM;
+    const A_long popupValue = data->popupValue;
 
     Ombrel::SourceInfo info(in_data, out_data, extra);
     if (const PF_Err err = info.getError())

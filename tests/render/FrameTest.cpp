@@ -90,6 +90,8 @@ struct Session {
         const HeldResources held = host.held();
         EXPECT_EQ(held.handles, 1) << "only the global handle outlives a frame\n"
                                    << held.describe();
+        EXPECT_EQ(held.lockedHandles, 0);
+        EXPECT_EQ(held.preRenderData, 0) << "given back once the frame is done";
         EXPECT_EQ(held.checkedOutParams, 0);
         EXPECT_EQ(held.createdWorlds, 0);
         EXPECT_TRUE(held.suites.empty()) << held.describe();
@@ -204,23 +206,102 @@ TEST(Frames, RowPaddingChangesNothing) {
     }
 }
 
-TEST(Frames, InputIsRequestedWholeWithZeroAlphaColoursKept) {
+bool sameRect(const PF_LRect& a, const PF_LRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// The host asks for part of the layer, its input could grow past the layer, and rows are padded
+// differently on each side: the effect still asks for the whole input, reports the input's own
+// result and maximum result, and converts the whole layer.
+TEST(Frames, InputIsRequestedWholeAndItsRectanglesAreReported) {
     Session s;
-    const Image input = varied(20, 10, Depth::Bits8);
+    for (Depth d : kDepths) {
+        const Image input = varied(20, 10, d);
+        const int px = static_cast<int>(pixelBytes(d));
+        FrameRequest request;
+        request.outputRect = PF_LRect{5, 2, 9, 7};
+        request.inputMaxResultRect = PF_LRect{-3, -1, 26, 12};
+        request.inputRowPadding = px;
+        request.outputRowPadding = 4 * px;
+        const FrameResult r = s.render(input, 5, request);
+        ASSERT_EQ(r.err(), PF_Err_NONE);
+        ASSERT_TRUE(r.inputCheckedOut);
+        const PF_LRect whole{0, 0, 20, 10};
+        EXPECT_TRUE(sameRect(r.inputRequest.rect, whole));
+        EXPECT_TRUE(r.inputRequest.preserve_rgb_of_zero_alpha);
+        EXPECT_TRUE(sameRect(r.preRender.result_rect, whole));
+        EXPECT_TRUE(sameRect(r.preRender.max_result_rect, *request.inputMaxResultRect));
+        EXPECT_TRUE(r.preRender.flags & PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
+        EXPECT_TRUE(r.output == direct(input, Type::RGB_TO_HSB));
+    }
+}
+
+// ---- Pre-render data --------------------------------------------------------------------------
+
+// The frame's data lives from a successful pre-render until the host is done with the frame,
+// however many times it renders from it.
+TEST(Frames, PreRenderDataLivesUntilTheHostIsDoneWithTheFrame) {
+    Session s;
+    const Image input = varied(9, 5, Depth::Bits16);
+    const Image expected = direct(input, Type::HLS_TO_RGB);
+    for (int renders : {0, 1, 2, 3}) {
+        SCOPED_TRACE(renders);
+        FrameRequest request;
+        request.smartRenders = renders;
+        const FrameResult r = s.render(input, 4, request); // checks that nothing is left held
+        EXPECT_EQ(r.preRenderErr, PF_Err_NONE);
+        EXPECT_NE(r.preRender.pre_render_data, nullptr);
+        EXPECT_NE(r.preRender.delete_pre_render_data_func, nullptr);
+        EXPECT_EQ(r.rendered, renders > 0);
+        EXPECT_EQ(r.renderErrs, std::vector<PF_Err>(static_cast<std::size_t>(renders), 0));
+        for (const Image& output : r.outputs)
+            EXPECT_TRUE(output == expected);
+    }
+}
+
+TEST(Frames, SmartRenderWithoutPreRenderDataFailsAndWritesNothing) {
+    Session s;
+    const Image input = varied(6, 4, Depth::Bits8);
     FrameRequest request;
-    request.outputRect = PF_LRect{5, 2, 9, 7};
-    const FrameResult r = s.render(input, 1, request);
-    ASSERT_EQ(r.err(), PF_Err_NONE);
-    ASSERT_TRUE(r.inputCheckedOut);
-    const PF_LRect whole{0, 0, 20, 10};
-    auto same = [](const PF_LRect& a, const PF_LRect& b) {
-        return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+    request.withoutPreRenderData = true;
+    const FrameResult r = s.render(input, 2, request);
+    EXPECT_EQ(r.preRenderErr, PF_Err_NONE);
+    EXPECT_EQ(r.renderErr, PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(untouched(r.output));
+    EXPECT_EQ(s.host.callCount("checkout_layer_pixels"), 0);
+}
+
+// Frames need no host handle: a handle suite that fails, in either command or in smart render
+// alone, changes nothing.
+TEST(Frames, FramesNeedNoHandle) {
+    struct Case {
+        const char* name;
+        void (*inject)(Faults&);
     };
-    EXPECT_TRUE(same(r.inputRequest.rect, whole));
-    EXPECT_TRUE(r.inputRequest.preserve_rgb_of_zero_alpha);
-    EXPECT_TRUE(same(r.preRender.result_rect, whole));
-    EXPECT_TRUE(same(r.preRender.max_result_rect, whole));
-    EXPECT_TRUE(r.preRender.flags & PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
+    const Case cases[] = {
+        {"no handle", [](Faults& f) { f.nullNewHandle = true; }},
+        {"no lock", [](Faults& f) { f.nullLockHandle = true; }},
+        {"no lock in smart render",
+         [](Faults& f) {
+             f.nullLockHandle = true;
+             f.onlyDuring = PF_Cmd_SMART_RENDER;
+         }},
+        {"no handle suite",
+         [](Faults& f) {
+             f.refusedSuites = {{"PF Handle Suite", 2}};
+         }},
+    };
+    const Image input = varied(7, 6, Depth::Bits32);
+    const Image expected = direct(input, Type::YUV_TO_RGB);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session s;
+        c.inject(s.host.faults());
+        const FrameResult r = s.render(input, 2);
+        s.host.faults() = Faults{};
+        EXPECT_EQ(r.err(), PF_Err_NONE);
+        EXPECT_TRUE(r.output == expected);
+    }
 }
 
 TEST(Frames, PopupValueIsReadAtTheFramesTime) {
@@ -299,10 +380,6 @@ TEST(Frames, EveryFailureIsReportedLeavesTheOutputAndLeaksNothing) {
         return [=](Faults& f) { f.refusedSuites = {{suite, version}}; };
     };
     const Failure failures[] = {
-        {"no handle", [](Faults& f) { f.nullNewHandle = true; }, true, PF_Err_OUT_OF_MEMORY},
-        {"handle not locked", [](Faults& f) { f.nullLockHandle = true; }, true,
-         PF_Err_OUT_OF_MEMORY},
-        {"no handle suite", refusing("PF Handle Suite", 2), true, PF_Err_BAD_CALLBACK_PARAM},
         {"popup checkout", failing("checkout_param"), true, kHostError},
         {"layer checkout", failing("checkout_layer"), true, kHostError},
         {"pixel checkout", failing("checkout_layer_pixels"), false, kHostError},
