@@ -1,6 +1,8 @@
-// Every allocation made during a command may fail: the command must then end with an error
-// (PF_Err_OUT_OF_MEMORY, or a host error the failure caused), never with an exception into the
-// host, and leave no host resource held.
+// Every allocation made during a command may fail: the command must then end with
+// PF_Err_OUT_OF_MEMORY (the host's callbacks answer their own allocation failures with it too),
+// never with an exception into the host or another code, and leave no host resource held. The
+// one other answer is global setup's PF_Err_INTERNAL_STRUCT_DAMAGED when the host could not
+// make the global handle.
 #include <gtest/gtest.h>
 
 #include "FailingAllocator.h"
@@ -43,6 +45,11 @@ TEST(AllocationFaults, SetupCommandsFailCleanly) {
             made = allocationFailures.count;
             if (setup.err != PF_Err_NONE) {
                 EXPECT_EQ(setup.out.global_data, nullptr);
+                const bool noHandle = host.callCount("host_new_handle") == 1 &&
+                                      host.callCount("host_lock_handle") == 0;
+                EXPECT_EQ(setup.err,
+                          noHandle ? PF_Err_INTERNAL_STRUCT_DAMAGED : PF_Err_OUT_OF_MEMORY)
+                    << "allocation " << failAt;
             }
             effect.globalSetdown();
         }
@@ -81,6 +88,7 @@ TEST(AllocationFaults, FramesFailCleanly) {
         if (r.err() == PF_Err_NONE) {
             EXPECT_TRUE(r.output == expected) << "allocation " << failAt;
         } else {
+            EXPECT_EQ(r.err(), PF_Err_OUT_OF_MEMORY) << "allocation " << failAt;
             ++failures;
         }
         effect.globalSetdown();

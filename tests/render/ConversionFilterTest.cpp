@@ -85,6 +85,64 @@ TEST(ConversionFilter16, DocumentedValues) {
     EXPECT_LE(std::max({over.red, over.green, over.blue}), 32768);
 }
 
+// Colours off the multiples of 60 degrees, whose bytes were worked out from the formulas in
+// single precision, one rounding per operation. Every hue here lands in the upper half of a
+// channel step, so the rounding of the stored hue (H x K + 0.5, truncated) shows: without the
+// 0.5 each forward hue channel comes out one lower.
+struct Exact {
+    Type type;
+    int in[3];
+    int out[3];
+};
+
+template <class P, std::size_t N>
+void expectExactBytes(const Exact (&cases)[N]) {
+    using C = typename PixelTraits<P>::Channel;
+    for (const Exact& c : cases) {
+        const P in{C(77), C(c.in[0]), C(c.in[1]), C(c.in[2])};
+        const P got = convertOne(in, c.type);
+        EXPECT_EQ(got.alpha, 77);
+        EXPECT_EQ(got.red, c.out[0]) << kConversions[conversionIndex(c.type)].name << " of "
+                                     << c.in[0] << " " << c.in[1] << " " << c.in[2];
+        EXPECT_EQ(got.green, c.out[1]) << kConversions[conversionIndex(c.type)].name;
+        EXPECT_EQ(got.blue, c.out[2]) << kConversions[conversionIndex(c.type)].name;
+    }
+}
+
+TEST(ConversionFilter8, ExactBytesOffTheRoundHues) {
+    const Exact cases[] = {
+        {Type::RGB_TO_HLS, {30, 200, 90}, {100, 115, 188}},
+        {Type::RGB_TO_HSB, {30, 200, 90}, {100, 217, 200}},
+        {Type::RGB_TO_YUV, {30, 200, 90}, {137, 101, 51}},
+        {Type::RGB_TO_HLS, {200, 30, 160}, {223, 115, 188}},
+        {Type::RGB_TO_HSB, {141, 37, 222}, {194, 213, 222}},
+        {Type::RGB_TO_HLS, {12, 240, 235}, {127, 126, 231}},
+        {Type::RGB_TO_HSB, {250, 251, 3}, {43, 252, 251}},
+        {Type::RGB_TO_YUV, {250, 120, 40}, {150, 66, 199}},
+        {Type::HLS_TO_RGB, {100, 115, 188}, {30, 200, 90}},
+        {Type::HLS_TO_RGB, {43, 127, 249}, {248, 251, 3}},
+        {Type::HSB_TO_RGB, {223, 217, 200}, {200, 30, 158}},
+        {Type::HSB_TO_RGB, {194, 213, 222}, {141, 37, 222}},
+        {Type::YUV_TO_RGB, {137, 101, 51}, {30, 201, 90}},
+    };
+    expectExactBytes<PF_Pixel>(cases);
+}
+
+TEST(ConversionFilter16, ExactBytesOffTheRoundHues) {
+    const Exact cases[] = {
+        {Type::RGB_TO_HLS, {32000, 15000, 5000}, {2023, 18500, 31004}},
+        {Type::RGB_TO_HSB, {2100, 12345, 30000}, {19840, 30474, 30000}},
+        {Type::RGB_TO_YUV, {2100, 12345, 30000}, {11294, 26943, 9831}},
+        {Type::RGB_TO_HLS, {25000, 3000, 20000}, {28548, 14000, 25746}},
+        {Type::RGB_TO_HSB, {100, 32767, 31000}, {16089, 32668, 32767}},
+        {Type::HLS_TO_RGB, {2023, 18500, 31004}, {32000, 15001, 5000}},
+        {Type::HLS_TO_RGB, {28548, 14000, 25746}, {25000, 3000, 19999}},
+        {Type::HSB_TO_RGB, {19840, 30474, 30000}, {2100, 12345, 30000}},
+        {Type::YUV_TO_RGB, {11294, 26943, 9831}, {2107, 12341, 30005}},
+    };
+    expectExactBytes<PF_Pixel16>(cases);
+}
+
 TEST(ConversionFilter32, InputIsClampedOutputIsNot) {
     using P = PF_PixelFloat;
     EXPECT_PIXEL(convertOne(P{0.25f, 2.0f, -1.0f, 0.0f}, Type::RGB_TO_YUV), 0.25f,
