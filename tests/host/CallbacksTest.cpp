@@ -141,6 +141,59 @@ TEST(HandleSuite, FaultsMakeNewAndLockReturnNull) {
     EXPECT_EQ(host.held().handles, 0);
 }
 
+// A handle kept locked, or disposed of while locked, is a fault of the effect's: the real host
+// frees the memory under the pointer the lock gave.
+TEST(HandleSuite, LocksAreCountedAndDisposingALockedHandleIsMisuse) {
+    Host host;
+    CommandRecords records(host);
+    const auto* h = acquire<PF_HandleSuite2>(records.inData(), kPFHandleSuite, 2);
+    PF_Handle a = h->host_new_handle(4);
+    PF_Handle b = h->host_new_handle(4);
+    h->host_lock_handle(a);
+    h->host_lock_handle(a);
+    h->host_lock_handle(b);
+    EXPECT_EQ(host.held().lockedHandles, 2);
+    h->host_unlock_handle(a);
+    h->host_unlock_handle(b);
+    EXPECT_EQ(host.held().lockedHandles, 1) << "a is locked twice, unlocked once";
+    EXPECT_TRUE(host.held().misuse.empty()) << host.held().describe();
+    EXPECT_NE(host.held().describe().find("1 handle still locked"), std::string::npos);
+    h->host_unlock_handle(b);
+    EXPECT_TRUE(misuseMentions(host, "host_unlock_handle of a handle that is not locked"));
+    h->host_dispose_handle(a);
+    EXPECT_TRUE(misuseMentions(host, "host_dispose_handle of a locked handle"));
+    h->host_dispose_handle(b);
+    records.inData()->pica_basicP->ReleaseSuite(kPFHandleSuite, 2);
+    EXPECT_EQ(host.held().handles, 0);
+    EXPECT_EQ(host.held().lockedHandles, 0);
+}
+
+// A failed give-back still gives back; refused suites can answer with any code, or with success
+// and no table.
+TEST(Faults, GiveBacksThatFailStillGiveBackAndRefusalsTakeAnyCode) {
+    Host host;
+    CommandRecords records(host);
+    PF_InData* in = records.inData();
+    host.faults().failingCallbacks["ReleaseSuite"] = 77;
+    host.faults().failingCallbacks["checkin_param"] = 78;
+    ASSERT_NE(acquire<PF_WorldSuite2>(in, kPFWorldSuite, 2), nullptr);
+    EXPECT_EQ(in->pica_basicP->ReleaseSuite(kPFWorldSuite, 2), 77);
+    PF_ParamDef param{};
+    ASSERT_EQ(in->inter.checkout_param(in->effect_ref, 1, 0, 1, 1, &param), PF_Err_NONE);
+    EXPECT_EQ(in->inter.checkin_param(in->effect_ref, &param), 78);
+    EXPECT_TRUE(host.held().empty()) << host.held().describe();
+
+    host.faults() = {};
+    host.faults().refusedSuites = {{kPFWorldSuite, 1}};
+    for (SPErr code : {SPErr{4}, SPErr{-1}, SPErr{kSPNoError}}) {
+        host.faults().refusedSuiteError = code;
+        SPErr err = 12345;
+        EXPECT_EQ(acquire<void>(in, kPFWorldSuite, 1, &err), nullptr);
+        EXPECT_EQ(err, code);
+    }
+    EXPECT_TRUE(host.held().empty()) << host.held().describe();
+}
+
 TEST(UtilityAndIterateSuites, RegisterAndThreadCount) {
     Host host({.threads = 3});
     CommandRecords records(host);

@@ -7,6 +7,7 @@
 
 #include "FakeEffect.h"
 #include "Host/OmbrelHost.h"
+#include "HostInterface/SuiteInterface.h"
 #include "OmbrelPiPL.h"
 
 namespace {
@@ -264,6 +265,79 @@ TEST_F(EffectTest, DeletionFunctionReceivesThePreRenderData) {
     EXPECT_EQ(frame.output, input); // the value reached smart render through the data
     EXPECT_EQ(fakeEffect().deletions.load(), 1);
     EXPECT_TRUE(host.held().empty()) << host.held().describe();
+}
+
+// The host gives the data of a successful pre-render to the deletion function once, when it is
+// done with the frame: after rendering it once or more, or without rendering it.
+TEST_F(EffectTest, PreRenderDataIsDeletedOnceHoweverOftenTheFrameIsRendered) {
+    fakeEffect().useDeleteFunc = true;
+    Host host;
+    Effect effect(host, fakeModule());
+    effect.setPopup(1);
+    const Image input = pattern<Depth::Bits8>(4, 3);
+    int deletions = 0;
+    int rendered = 0;
+    for (int renders : {0, 1, 2, 5}) {
+        SCOPED_TRACE(renders);
+        const FrameResult frame = effect.render({.input = &input, .smartRenders = renders});
+        EXPECT_EQ(frame.err(), PF_Err_NONE);
+        EXPECT_EQ(fakeEffect().deletions.load(), ++deletions);
+        rendered += renders;
+        EXPECT_EQ(fakeEffect().renders.load(), rendered);
+        ASSERT_EQ(frame.outputs.size(), static_cast<std::size_t>(renders));
+        for (const Image& output : frame.outputs)
+            EXPECT_EQ(output, inverted<Depth::Bits8>(input));
+        EXPECT_TRUE(host.held().empty()) << host.held().describe();
+    }
+    EXPECT_THROW(effect.render({.input = &input, .smartRenders = -1}), OmbrelHost::HostError);
+    EXPECT_THROW(effect.render({.input = &input, .smartRenders = 9}), OmbrelHost::HostError);
+}
+
+// Pre-render data the host cannot give back stays held: that of a failed pre-render (the host
+// calls no deletion function then) and data handed over without a deletion function.
+TEST_F(EffectTest, PreRenderDataTheHostCannotGiveBackIsHeld) {
+    const Image input = pattern<Depth::Bits8>(2, 2);
+    {
+        fakeEffect().useDeleteFunc = true;
+        Host host;
+        Effect effect(host, fakeModule());
+        host.faults().failingCallbacks["checkout_layer"] = 3; // after the data was handed over
+        EXPECT_EQ(effect.render({.input = &input}).preRenderErr, 3);
+        EXPECT_EQ(fakeEffect().deletions.load(), 0);
+        EXPECT_EQ(host.held().preRenderData, 1);
+        EXPECT_EQ(host.held().describe(),
+                  "1 pre-render data not given back to the effect's deletion function");
+    }
+    {
+        resetFakeEffect();
+        fakeEffect().useDeleteFunc = true;
+        fakeEffect().forgetDeleteFunc = true;
+        Host host;
+        Effect effect(host, fakeModule());
+        EXPECT_EQ(effect.render({.input = &input}).err(), PF_Err_NONE);
+        EXPECT_EQ(host.held().preRenderData, 1);
+    }
+}
+
+// A fault limited to one command: the lock fails in smart render alone, so global setup (which
+// locks its handle too) succeeds and the handle-carrying fake effect fails its render.
+TEST_F(EffectTest, AFaultCanBeLimitedToOneCommand) {
+    Host host;
+    host.faults().nullLockHandle = true;
+    host.faults().onlyDuring = PF_Cmd_SMART_RENDER;
+    Effect effect(host, fakeModule());
+    EXPECT_EQ(effect.globalSetup().err, PF_Err_NONE);
+    const Image input = pattern<Depth::Bits8>(3, 2);
+    const FrameResult frame = effect.render({.input = &input});
+    EXPECT_EQ(frame.preRenderErr, PF_Err_NONE);
+    EXPECT_EQ(frame.renderErr, PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(host.callCountsDuring(PF_Cmd_GLOBAL_SETUP).at("host_lock_handle"), 1);
+    EXPECT_EQ(host.callCountsDuring(PF_Cmd_SMART_PRE_RENDER).at("host_lock_handle"), 1);
+    EXPECT_EQ(host.callCountsDuring(PF_Cmd_SMART_RENDER).at("host_lock_handle"), 1);
+    EXPECT_EQ(host.callCountsDuring(PF_Cmd_SMART_RENDER).count("checkout_param"), 0u);
+    EXPECT_EQ((host.suitesAcquiredDuring(PF_Cmd_SMART_RENDER).at({kPFHandleSuite, 2})), 1);
+    EXPECT_EQ(host.suitesAcquiredDuring(PF_Cmd_GLOBAL_SETUP).size(), 2u);
+    effect.globalSetdown();
 }
 
 // ---- Failures -------------------------------------------------------------------------------

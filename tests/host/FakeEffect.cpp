@@ -104,7 +104,8 @@ PF_Err preRender(PF_InData* in, PF_PreRenderExtra* extra) {
 
     if (gConfig.useDeleteFunc) {
         extra->output->pre_render_data = new A_long(popup.u.pd.value);
-        extra->output->delete_pre_render_data_func = deletePreRenderData;
+        if (!gConfig.forgetDeleteFunc)
+            extra->output->delete_pre_render_data_func = deletePreRenderData;
     } else {
         const auto* handles = acquire<PF_HandleSuite2>(in, kPFHandleSuite, kPFHandleSuiteVersion2);
         if (handles == nullptr)

@@ -19,6 +19,7 @@ struct FakeEffectConfig {
     bool leakWorld = false;           // the scratch world is not disposed
     bool leakSuite = false;           // one suite acquired and never released
     bool useDeleteFunc = false;       // pre-render data freed by a deletion function instead
+    bool forgetDeleteFunc = false;    // with useDeleteFunc: the data is handed over without it
     bool writeInput = false;          // scribbles on the input world
     bool writePastRow = false;        // writes one pixel past the end of the output's row 0
     bool throwInRender = false;       // lets an exception out of the entry point
