@@ -6,6 +6,13 @@
 #   ./test.sh           everything
 #   ./test.sh --quick   only the in-process unit tests and the simulated-host tests (labels
 #                       `unit` and `host`) of the Linux build, for the edit-build-test loop
+#
+# Then the sanitizer and fuzz builds, in build-asan, build-tsan and build-fuzz:
+#   AddressSanitizer + UndefinedBehaviorSanitizer (a report fails the test): the effect, the
+#     host and every test of theirs (ombrel-render's tests run in the release build only);
+#   ThreadSanitizer: the frame, worker pool and concurrency tests (tests/render, tests/host),
+#     without the image library, which is not instrumented;
+#   libFuzzer: each target of fuzz/ for OMBREL_FUZZ_SECONDS (default 30) on its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,7 +21,7 @@ for arg in "$@"; do
     case "$arg" in
     --quick) quick=1 ;;
     -h | --help)
-        sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
         exit 0
         ;;
     *)
@@ -63,3 +70,36 @@ ctest --test-dir build --output-on-failure -j "$jobs" -L '^windows$'
 # wine's server stays a few seconds after its last program; let it end before we do.
 WINEPREFIX="$wine_prefix" wineserver -w
 echo "Windows build and tests: $((SECONDS - windows_start)) s"
+
+# ---- Sanitizers and fuzzing --------------------------------------------------------------------
+
+started=$SECONDS
+report() { echo "$1: $((SECONDS - $2)) s"; }
+
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export ASAN_OPTIONS="detect_leaks=1:strict_init_order=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+
+t=$SECONDS
+echo "AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build build-asan
+ctest --test-dir build-asan --output-on-failure -j "$jobs"
+report "AddressSanitizer and UndefinedBehaviorSanitizer" "$t"
+
+t=$SECONDS
+echo "ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build build-tsan
+ctest --test-dir build-tsan --output-on-failure -j "$jobs"
+report "ThreadSanitizer" "$t"
+
+t=$SECONDS
+echo "Fuzzing"
+cmake --preset fuzz -DOMBREL_FUZZ_SECONDS="${OMBREL_FUZZ_SECONDS:-30}" >/dev/null
+cmake --build build-fuzz
+ctest --test-dir build-fuzz --output-on-failure -j "$jobs" -L '^fuzz$'
+report "Fuzzing" "$t"
+
+python3 scripts/check-tests.py build build-asan build-tsan build-fuzz
+report "Sanitizers and fuzzing" "$started"

@@ -101,8 +101,11 @@ bool WorldMemory::outsideIntact() const {
     return true;
 }
 
+// A world without columns has rows of padding only, and its image no pixel memory to copy.
 void WorldMemory::copyFrom(const Image& image) {
     const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    if (pixels == 0)
+        return;
     for (int y = 0; y < height_; ++y)
         std::memcpy(data() + static_cast<std::size_t>(y) * rowBytes_,
                     image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels);
@@ -111,6 +114,8 @@ void WorldMemory::copyFrom(const Image& image) {
 Image WorldMemory::toImage(Depth depth) const {
     Image image(width_, height_, depth);
     const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    if (pixels == 0)
+        return image;
     for (int y = 0; y < height_; ++y)
         std::memcpy(image.pixels.data() + static_cast<std::size_t>(y) * pixels,
                     data() + static_cast<std::size_t>(y) * rowBytes_, pixels);
@@ -119,6 +124,8 @@ Image WorldMemory::toImage(Depth depth) const {
 
 bool WorldMemory::equals(const Image& image) const {
     const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    if (pixels == 0)
+        return true;
     for (int y = 0; y < height_; ++y) {
         if (std::memcmp(data() + static_cast<std::size_t>(y) * rowBytes_,
                         image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels) != 0)

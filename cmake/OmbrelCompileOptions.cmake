@@ -9,9 +9,15 @@ elseif(MSVC)
   add_compile_options(/fp:precise)
 endif()
 
+# A sanitizer report must fail the test that made it: address and undefined-behaviour checks
+# stop the process at the first report instead of printing it and carrying on.
 if(OMBREL_SANITIZE)
   add_compile_options(-fsanitize=${OMBREL_SANITIZE} -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=${OMBREL_SANITIZE})
+  if(OMBREL_SANITIZE MATCHES "address|undefined")
+    add_compile_options(-fno-sanitize-recover=all)
+    add_link_options(-fno-sanitize-recover=all)
+  endif()
 endif()
 
 # ombrel_target_warnings(<target> [STRICT])

@@ -63,6 +63,11 @@ function(ombrel_add_effect_module name)
   else()
     set(map "${PROJECT_SOURCE_DIR}/cmake/OmbrelEffectModule.map")
     set_target_properties(${name} PROPERTIES SUFFIX ".so" LINK_DEPENDS "${map}")
-    target_link_options(${name} PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
+    target_link_options(${name} PRIVATE "LINKER:--version-script=${map}")
+    # Clang links the sanitizer runtimes into executables only: a sanitized module leaves their
+    # symbols to the program that loads it.
+    if(NOT (OMBREL_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang"))
+      target_link_options(${name} PRIVATE "LINKER:--no-undefined")
+    endif()
   endif()
 endfunction()

@@ -10,9 +10,10 @@
 # Building the module and ombrel-render.
 OMBREL_DEPS_TOOL=(cmake ninja-build g++ pkg-config libopenimageio-dev)
 # Tests, benchmarks, formatting check (OpenCV is for the benchmark only; Python reads the macOS
-# bundle's Info.plist).
+# bundle's Info.plist and lists the tests' properties; clang and its runtimes build the fuzz
+# targets).
 OMBREL_DEPS_TEST=(libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev openimageio-tools
-    clang-format python3)
+    clang-format python3 clang libclang-rt-dev)
 # The Windows module and its tests: mingw-w64 with the posix thread model, GoogleTest built from
 # source for it, and wine to run what it builds.
 OMBREL_DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix googletest wine wine64)

@@ -302,11 +302,13 @@ TEST_F(EffectTest, PreRenderDataTheHostCannotGiveBackIsHeld) {
         Host host;
         Effect effect(host, fakeModule());
         host.faults().failingCallbacks["checkout_layer"] = 3; // after the data was handed over
-        EXPECT_EQ(effect.render({.input = &input}).preRenderErr, 3);
+        const FrameResult frame = effect.render({.input = &input});
+        EXPECT_EQ(frame.preRenderErr, 3);
         EXPECT_EQ(fakeEffect().deletions.load(), 0);
         EXPECT_EQ(host.held().preRenderData, 1);
         EXPECT_EQ(host.held().describe(),
                   "1 pre-render data not given back to the effect's deletion function");
+        delete static_cast<A_long*>(frame.preRender.pre_render_data); // what leaked, freed here
     }
     {
         resetFakeEffect();
@@ -314,8 +316,10 @@ TEST_F(EffectTest, PreRenderDataTheHostCannotGiveBackIsHeld) {
         fakeEffect().forgetDeleteFunc = true;
         Host host;
         Effect effect(host, fakeModule());
-        EXPECT_EQ(effect.render({.input = &input}).err(), PF_Err_NONE);
+        const FrameResult frame = effect.render({.input = &input});
+        EXPECT_EQ(frame.err(), PF_Err_NONE);
         EXPECT_EQ(host.held().preRenderData, 1);
+        delete static_cast<A_long*>(frame.preRender.pre_render_data);
     }
 }
 

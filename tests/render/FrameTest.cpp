@@ -332,11 +332,15 @@ TEST(Frames, OutOfRangePopupValueWritesAlphaOnly) {
     }
 }
 
+// A layer without columns still has rows (and the other way round): neither side copies pixels.
 TEST(Frames, EmptyFrameMakesNoIteration) {
     Session s;
-    const Image input(0, 0, Depth::Bits8);
-    const FrameResult r = s.render(input, 1);
-    EXPECT_EQ(r.err(), PF_Err_NONE);
+    for (auto [w, h] : {std::pair{0, 0}, std::pair{0, 3}, std::pair{4, 0}}) {
+        const Image input(w, h, Depth::Bits32);
+        const FrameResult r = s.render(input, 1);
+        EXPECT_EQ(r.err(), PF_Err_NONE);
+        EXPECT_TRUE(r.output.pixels.empty());
+    }
     EXPECT_EQ(s.host.callCount("iterate_generic"), 0);
 }
 

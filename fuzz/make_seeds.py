@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""Writes the fuzz targets' seed inputs into fuzz/seeds/ (committed; rerun only to change them).
+
+    fuzz/make_seeds.py build/OmbrelColorSpaceConversion.so build/mac-bundle/.../X.rsrc
+
+The module gives the PiPL bytes (its .pipl section, through objcopy), wrapped here in a minimal
+ELF file and a minimal PE file; the bundle's resource file is taken as it is. Frame seeds are
+byte strings that the frame target reads as a frame description and pixels.
+"""
+import os
+import random
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def put(buf, at, value, n):
+    if len(buf) < at + n:
+        buf.extend(b"\0" * (at + n - len(buf)))
+    buf[at:at + n] = value.to_bytes(n, "little")
+
+
+def make_elf(pipl, name=b".pipl"):
+    table = b"\0.text\0" + name + b"\0.shstrtab\0"
+    text, data = 64, 80
+    names = data + len(pipl)
+    shoff = (names + len(table) + 7) // 8 * 8
+    f = bytearray(shoff + 4 * 64)
+    f[0:7] = b"\x7fELF\x02\x01\x01"
+    f[text:text + 16] = b"\x90" * 16
+    f[data:data + len(pipl)] = pipl
+    f[names:names + len(table)] = table
+
+    def header(i, name_at, kind, off, size):
+        h = shoff + i * 64
+        put(f, h, name_at, 4)
+        put(f, h + 4, kind, 4)
+        put(f, h + 24, off, 8)
+        put(f, h + 32, size, 8)
+
+    header(1, 1, 1, text, 16)
+    header(2, 7, 1, data, len(pipl))
+    header(3, 8 + len(name), 3, names, len(table))
+    put(f, 0x28, shoff, 8)
+    put(f, 0x3A, 64, 2)
+    put(f, 0x3C, 4, 2)
+    put(f, 0x3E, 3, 2)
+    return bytes(f)
+
+
+def make_pe(pipl, languages=(1033,)):
+    rva, raw = 0x1000, 0x200
+    rsrc = bytearray()
+    kind = "PIPL"
+    root, type_dir, lang_dir = 0, 24, 48
+    name_at = lang_dir + 16 + 8 * len(languages)
+    entries = name_at + 2 + 2 * len(kind) + 2
+    data = entries + 16 * len(languages)
+    put(rsrc, root + 12, 1, 2)
+    put(rsrc, root + 16, 0x80000000 | name_at, 4)
+    put(rsrc, root + 20, 0x80000000 | type_dir, 4)
+    put(rsrc, type_dir + 14, 1, 2)
+    put(rsrc, type_dir + 16, 16000, 4)
+    put(rsrc, type_dir + 20, 0x80000000 | lang_dir, 4)
+    put(rsrc, lang_dir + 14, len(languages), 2)
+    put(rsrc, name_at, len(kind), 2)
+    for i, c in enumerate(kind):
+        put(rsrc, name_at + 2 + 2 * i, ord(c), 2)
+    at = data
+    for i, language in enumerate(languages):
+        put(rsrc, lang_dir + 16 + 8 * i, language, 4)
+        put(rsrc, lang_dir + 20 + 8 * i, entries + 16 * i, 4)
+        put(rsrc, entries + 16 * i, rva + at, 4)
+        put(rsrc, entries + 16 * i + 4, len(pipl), 4)
+        del rsrc[at:]
+        rsrc.extend(pipl)
+        at = len(rsrc)
+    f = bytearray(raw)
+    f[0:2] = b"MZ"
+    put(f, 0x3C, 0x40, 4)
+    f[0x40:0x44] = b"PE\0\0"
+    coff, optional = 0x44, 0x58
+    put(f, coff, 0x8664, 2)
+    put(f, coff + 2, 1, 2)
+    put(f, coff + 16, 240, 2)
+    put(f, optional, 0x20B, 2)
+    put(f, optional + 108, 16, 4)
+    put(f, optional + 112 + 16, rva, 4)
+    put(f, optional + 112 + 20, len(rsrc), 4)
+    section = optional + 240
+    f[section:section + 5] = b".rsrc"
+    put(f, section + 8, len(rsrc), 4)
+    put(f, section + 12, rva, 4)
+    put(f, section + 16, len(rsrc), 4)
+    put(f, section + 20, raw, 4)
+    return bytes(f + rsrc)
+
+
+def write(folder, name, data):
+    with open(os.path.join(HERE, "seeds", folder, name), "wb") as out:
+        out.write(data)
+
+
+def main():
+    module, rsrc = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "pipl.bin")
+        subprocess.run(["objcopy", "-O", "binary", "--only-section=.pipl", module, out],
+                       check=True)
+        pipl = open(out, "rb").read()
+    write("elf", "module.elf", make_elf(pipl))
+    write("elf", "no-pipl-section.elf", make_elf(pipl, b".data"))
+    write("pe", "module.pe", make_pe(pipl))
+    write("pe", "two-languages.pe", make_pe(pipl, (1031, 1033)))
+    write("resource_file", "bundle.rsrc", open(rsrc, "rb").read())
+    rng = random.Random(11)
+    for i in range(6):
+        write("frames", "frame%d" % i, bytes(rng.randrange(256) for _ in range(40 + 90 * i)))
+
+
+if __name__ == "__main__":
+    main()
