@@ -4,7 +4,7 @@
 // request and maximum result rectangles, repeated or data-less smart renders, and pixel bytes
 // (NaN, infinities, denormals, 16-bit values above 32768). Each frame must answer as the effect
 // answers it (0, or 516 for an unknown format or missing pre-render data), match the one-thread
-// render of the filter run directly, leave its input alone and give back everything it took.
+// scalar render of the filter run directly, leave its input alone and give back everything it took.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "Host/OmbrelHost.h"
+#include "Ombrel/Filter/Kernels/KernelPath.h"
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
 #include "OmbrelPiPL.h"
 #include "OmbrelPlugin.h"
@@ -43,8 +44,8 @@ Ombrel::BPC bpcOf(Depth d) {
     return d == Depth::Bits8 ? Ombrel::BPC_8 : d == Depth::Bits16 ? Ombrel::BPC_16 : Ombrel::BPC_32;
 }
 
-// The filter run on the whole image in one pass on this thread, into an output that starts as
-// the host's untouched worlds do.
+// The filter run on the whole image in one pass on this thread on the scalar path (the reference
+// every vector path must match), into an output that starts as the host's untouched worlds do.
 Image direct(const Image& input, A_long popup) {
     Image out(input.width, input.height, input.depth);
     if (out.pixels.empty())
@@ -62,7 +63,7 @@ Image direct(const Image& input, A_long popup) {
     Ombrel::Layer to(&in, &outData, &dst, bpcOf(input.depth));
     using Conversion = Ombrel::ColorSpaceConversion;
     Conversion(Conversion::Parameter().setType(static_cast<Conversion::Parameter::Type>(popup)))
-        .execute(from, to);
+        .executeOnPath(from, to, from.getSize(), Ombrel::Kernels::Path::Scalar);
     return out;
 }
 
