@@ -245,18 +245,22 @@ std::string loadAverage() {
 }
 
 void printTable(const TableReporter& r, const std::string& loadBefore) {
-    const Path paths[] = {Path::Scalar, Path::Sse2, Path::Sse41, Path::Avx2};
     std::printf(
         "\nMegapixels per second, %d x %d, random colours with alpha. \"ours\" is the whole "
         "frame through the host on 1 thread.\n\n",
         kWidth, kHeight);
-    std::printf("| depth | conversion | scalar | sse2 | sse41 | avx2 | host 1T | host 2T | 2T/1T "
-                "| OpenCV | ours/OpenCV | copy | ours/copy |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| depth | conversion |");
+    for (Path p : Ombrel::Kernels::kPaths)
+        std::printf(" %s |", Ombrel::Kernels::pathName(p));
+    std::printf(
+        " host 1T | host 2T | 2T/1T | OpenCV | ours/OpenCV | copy | ours/copy |\n|---|---|");
+    for (std::size_t i = 0; i < std::size(Ombrel::Kernels::kPaths); ++i)
+        std::printf("---|");
+    std::printf("---|---|---|---|---|---|---|\n");
     for (int depth = 0; depth < 3; ++depth)
         for (int type = 1; type <= 6; ++type) {
             std::printf("| %s | %s |", kDepthNames[depth], typeName(type));
-            for (Path p : paths)
+            for (Path p : Ombrel::Kernels::kPaths)
                 std::printf(" %s |", cell(r.mps(kernelName(depth, type, p))).c_str());
             const double one = r.mps(hostName(depth, type, 1)),
                          two = r.mps(hostName(depth, type, 2));
@@ -297,7 +301,7 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
 int main(int argc, char** argv) {
     for (int depth = 0; depth < 3; ++depth) {
         for (int type = 1; type <= 6; ++type) {
-            for (Path path : {Path::Scalar, Path::Sse2, Path::Sse41, Path::Avx2}) {
+            for (Path path : Ombrel::Kernels::kPaths) {
                 if (path != Path::Scalar && Ombrel::Kernels::rowKernels(path) == nullptr)
                     continue;
                 benchmark::RegisterBenchmark(kernelName(depth, type, path).c_str(), kernelBench,

@@ -1,5 +1,6 @@
 #include "Ombrel/Filter/OmbrelColorSpaceConversion.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -156,7 +157,7 @@ private:
     Pixel* row_;
 };
 
-// The vector row kernel of a depth for table row `row`, if the path has one.
+// A depth's vector kernel for table row `row`, if the path has one.
 template <class D>
 Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k, std::size_t row) {
     if (k == nullptr || row >= static_cast<std::size_t>(Kernels::kKernelConversions))
@@ -169,9 +170,20 @@ Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k,
         return k->row32[row];
 }
 
+// Fewer pixels than a vector (a row's tail) through the vector kernel, by way of a vector's
+// worth of copies: the same bytes as the scalar code, at a fraction of its cost.
+template <class Pixel>
+void convertFew(Kernels::RowKernel<Pixel> kernel, int lanes, const Pixel* src, Pixel* dst,
+                int count) {
+    Pixel in[Kernels::kMaxLanes] = {};
+    Pixel out[Kernels::kMaxLanes];
+    std::copy(src, src + count, in);
+    kernel(in, out, lanes);
+    std::copy(out, out + count, dst);
+}
+
 // Runs the row kernels over r, a non-empty region inside both worlds: the vector kernel, when
-// there is one, over whole vectors, the scalar one over the rest (the row's tail, and any vector
-// the vector kernel leaves to it).
+// there is one, else the scalar one.
 template <class D>
 void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> vector, int lanes,
                    const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
@@ -179,17 +191,17 @@ void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> ve
     Rows<const Pixel, const PF_Pixel> in(src.data, src.rowbytes, r);
     Rows<Pixel, PF_Pixel> out(dst.data, dst.rowbytes, r);
     const int width = r.getWidth();
+    const int whole = vector != nullptr ? width / lanes * lanes : 0;
     for (int y = r.top; y < r.bottom; ++y, in.next(), out.next()) {
         const Pixel* s = in.get();
         Pixel* d = out.get();
-        int x = 0;
-        while (x < width) {
-            if (vector != nullptr)
-                x += vector(s + x, d + x, width - x);
-            const int n = vector != nullptr && width - x > lanes ? lanes : width - x;
-            scalar(s + x, d + x, n);
-            x += n;
+        if (vector == nullptr) {
+            scalar(s, d, width);
+            continue;
         }
+        vector(s, d, whole);
+        if (whole < width)
+            convertFew(vector, lanes, s + whole, d + whole, width - whole);
     }
 }
 

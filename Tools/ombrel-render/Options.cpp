@@ -168,7 +168,7 @@ Options:
   --module PATH        effect module (default: the one beside this program)
   --about              print the effect's About text
   --info               print the module's PiPL, what global setup reports and the
-                       conversion kernels it runs (OMBREL_KERNEL=scalar|sse2|sse41|avx2
+                       conversion kernels it runs (OMBREL_KERNEL=scalar|sse2|sse41|avx2|avx512
                        asks for one)
   --repeat N           render each frame N times and print its render time (min, median)
                        and megapixels per second

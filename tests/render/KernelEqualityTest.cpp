@@ -35,7 +35,7 @@ constexpr Type kTypes[] = {Type::RGB_TO_YUV, Type::YUV_TO_RGB, Type::RGB_TO_HLS,
 // The vector paths this build and CPU can run.
 std::vector<Path> vectorPaths() {
     std::vector<Path> paths;
-    for (Path p : {Path::Sse2, Path::Sse41, Path::Avx2})
+    for (Path p : Kernels::kVectorPaths)
         if (Kernels::rowKernels(p) != nullptr)
             paths.push_back(p);
     return paths;
@@ -267,7 +267,7 @@ TYPED_TEST(KernelRows, TailsStridesAndOffsetsMatchTheScalarPath) {
     SKIP_WITHOUT_VECTOR_PATHS();
     using P = TypeParam;
     std::mt19937 rng(7);
-    const int maxWidth = 2 * 8 + 1;
+    const int maxWidth = 2 * Kernels::kMaxLanes + 1;
     for (Type type : kTypes)
         for (int width = 1; width <= maxWidth; ++width) {
             const int height = 3, padding = 2 * width % 5 + 1;
@@ -297,7 +297,7 @@ TYPED_TEST(KernelRows, InPlaceMatchesTheScalarPath) {
     using P = TypeParam;
     std::mt19937 rng(11);
     for (Type type : kTypes)
-        for (int width : {1, 4, 7, 8, 9, 16, 17, 33}) {
+        for (int width : {1, 4, 7, 8, 9, 15, 16, 17, 31, 33, 47, 65}) {
             TestWorld<P> original(width, 2, 1);
             this->fill(original, width, 2, rng);
             TestWorld<P> expected(width, 2, 1);
@@ -337,7 +337,7 @@ TEST(KernelPath, RequestIsHonouredWithinWhatTheCpuHas) {
 
 TEST(KernelPath, ThePathsThisCpuHasAreBuiltAndTheOthersRunScalar) {
     const Path best = Kernels::cpuBestPath();
-    for (Path p : {Path::Sse2, Path::Sse41, Path::Avx2})
+    for (Path p : Kernels::kVectorPaths)
         EXPECT_EQ(Kernels::rowKernels(p) != nullptr, p <= best) << Kernels::pathName(p);
     EXPECT_EQ(Kernels::rowKernels(Path::Scalar), nullptr);
     EXPECT_LE(Kernels::activePath(), best);

@@ -1,5 +1,6 @@
 // The conversion filter's row kernels written once over an instruction-set traits struct S, and
-// included by each instruction-set unit (KernelsSse2.cpp, KernelsSse41.cpp, KernelsAvx2.cpp).
+// included by each instruction-set unit (KernelsSse2.cpp, KernelsSse41.cpp, KernelsAvx2.cpp,
+// KernelsAvx512.cpp).
 //
 // Everything here is in an unnamed namespace on purpose: each unit is compiled with its own ISA
 // flags, and an inline function shared between units could be kept by the linker in its AVX2
@@ -9,15 +10,23 @@
 // Every lane does the IEEE single-precision operations of the scalar code (OmbrelColorsys.h and
 // the filter's decode and encode), in the same order, with no fused multiply-add: the units are
 // built with -ffp-contract=off and without -mfma, and each operator below is one instruction.
-// std::max(a, b) is (a < b ? b : a), which is maxps(b, a); std::min(a, b) is minps(b, a). The
-// few places where a cheaper instruction replaces the scalar one say why they are equal for the
-// values that reach them; a vector holding any other value is left to the scalar code.
+// std::max(a, b) is (a < b ? b : a), which is maxps(b, a); std::min(a, b) is minps(b, a).
 //
-// S provides (F: float vector, I: 32-bit integer vector, kLanes pixels per vector):
+// What reaches the conversions: the loads decode every colour channel to a finite value in
+// [0, 2] (8 bits: x / 255 in [0, 1]; 16 bits: x * 2^-15 in [0, 65535 / 32768]; 32 bits: limited
+// to [0, 1] with NaN read as 0, -0 kept). The scalar code's tests for values outside that range
+// (a negative L or S, a hue that fmodf would change) never hold for such inputs, so the kernels
+// leave them out; each place that relies on the range says so.
+//
+// S provides (F: float vector, I: 32-bit integer vector, Mask: a comparison result, kLanes
+// pixels per vector):
 //   set1, zero, add, sub, mul, div, minps (a < b ? a : b), maxps (a > b ? a : b),
-//   lt, gt, ge, eq (ordered: false for NaN), band, bor, bandnot (~a & b), select(m, yes, no),
-//   all(mask), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt (truncation),
-//   bitMask(i, k) (a mask select can use, set where bit k of the integer lane is),
+//   lt, gt, ge, eq (ordered: false for NaN), ne (its complement), mandnot (a & ~b),
+//   select(m, yes, no), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt
+//   (truncation), bitMask(i, k) (set where bit k of the integer lane is), clampUnit
+//   (ColorFloat::clamp(1) of one channel, then NaN read as 0), kMaskedArithmetic and either
+//   maskAdd, maskSub (src, m, a, b: m ? a op b : src), maskzAdd and maskzDiv (m, a, b: m ? a op b
+//   : +0), or keep(m, x) (m ? x : +0),
 //   load8/store8, load16/store16, load32/store32 (pixels to channel vectors and back; the 8- and
 //   16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0, and
 //   truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to).
@@ -35,10 +44,10 @@ template <class S>
 struct V {
     typename S::F v;
 };
-// A comparison result: all ones in the lanes where it holds.
+// A comparison result: set in the lanes where it holds.
 template <class S>
 struct M {
-    typename S::F m;
+    typename S::Mask m;
 };
 
 template <class S>
@@ -108,21 +117,17 @@ M<S> operator==(V<S> a, float b) {
     return {S::eq(a.v, S::set1(b))};
 }
 template <class S>
-M<S> operator&(M<S> a, M<S> b) {
-    return {S::band(a.m, b.m)};
+M<S> operator!=(V<S> a, V<S> b) {
+    return {S::ne(a.v, b.v)};
 }
 template <class S>
-M<S> operator|(M<S> a, M<S> b) {
-    return {S::bor(a.m, b.m)};
+M<S> operator!=(V<S> a, float b) {
+    return {S::ne(a.v, S::set1(b))};
 }
 // a and not b
 template <class S>
 M<S> butNot(M<S> a, M<S> b) {
-    return {S::bandnot(b.m, a.m)};
-}
-template <class S>
-bool all(M<S> m) {
-    return S::all(m.m);
+    return {S::mandnot(a.m, b.m)};
 }
 template <class S>
 V<S> select(M<S> m, V<S> yes, V<S> no) {
@@ -131,6 +136,45 @@ V<S> select(M<S> m, V<S> yes, V<S> no) {
 template <class S>
 V<S> select(M<S> m, float yes, V<S> no) {
     return select(m, splat<S>(yes), no);
+}
+template <class S>
+V<S> select(M<S> m, float yes, float no) {
+    return select(m, splat<S>(yes), splat<S>(no));
+}
+// m ? a + b : no, and the like: one masked instruction where the instruction set has them, the
+// operation and a blend or a mask elsewhere.
+template <class S>
+V<S> selectAdd(M<S> m, V<S> a, float b, V<S> no) {
+    if constexpr (S::kMaskedArithmetic)
+        return {S::maskAdd(no.v, m.m, a.v, S::set1(b))};
+    else
+        return select(m, a + b, no);
+}
+template <class S>
+V<S> selectSub(M<S> m, V<S> a, V<S> b, V<S> no) {
+    if constexpr (S::kMaskedArithmetic)
+        return {S::maskSub(no.v, m.m, a.v, b.v)};
+    else
+        return select(m, a - b, no);
+}
+template <class S>
+V<S> selectSub(M<S> m, V<S> a, float b, V<S> no) {
+    return selectSub(m, a, splat<S>(b), no);
+}
+// m ? a + b : +0 and m ? a / b : +0
+template <class S>
+V<S> addOrZero(M<S> m, V<S> a, V<S> b) {
+    if constexpr (S::kMaskedArithmetic)
+        return {S::maskzAdd(m.m, a.v, b.v)};
+    else
+        return {S::keep(m.m, S::add(a.v, b.v))};
+}
+template <class S>
+V<S> divOrZero(M<S> m, V<S> a, V<S> b) {
+    if constexpr (S::kMaskedArithmetic)
+        return {S::maskzDiv(m.m, a.v, b.v)};
+    else
+        return {S::keep(m.m, S::div(a.v, b.v))};
 }
 // std::max(a, b) and std::min(a, b), NaN and signed zeros included.
 template <class S>
@@ -147,24 +191,22 @@ struct Rgb {
     V<S> r, g, b;
 };
 
-// ---- The six conversions: false when a lane is outside the exact range ----------------------
+// ---- The six conversions ----------------------------------------------------------------------
 
 template <class S>
-bool rgbToYuv(const Rgb<S>& c, Rgb<S>& o) {
+void rgbToYuv(const Rgb<S>& c, Rgb<S>& o) {
     o.r = (0.299f * c.r + 0.587f * c.g) + 0.114f * c.b;
     o.g = (-0.169f * c.r + -0.331f * c.g) + 0.5f * c.b;
     o.b = (0.5f * c.r + -0.419f * c.g) + -0.081f * c.b;
-    return true;
 }
 
 // Decodes the stored U + 0.5 and V + 0.5 first.
 template <class S>
-bool yuvToRgb(const Rgb<S>& c, Rgb<S>& o) {
+void yuvToRgb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> y = c.r, u = c.g + -0.5f, v = c.b + -0.5f;
     o.r = 1.402f * v + y;
     o.g = (-0.344f * u + y) + -0.714f * v;
     o.b = 1.772f * u + y;
-    return true;
 }
 
 template <class S>
@@ -176,89 +218,81 @@ V<S> min3(const Rgb<S>& c) {
     return stdMin(stdMin(c.b, c.g), c.r);
 }
 
-// Hue in degrees. The scalar fmodf(h, 360) returns h unchanged when |h| < 360, which holds for
-// every colour without NaN (the quotient is at most about 60 in size); any other lane goes to
-// the scalar code.
+// Hue in degrees, from max, min, their difference d and the lanes where they differ. With
+// channels in [0, 2] the quotient lies in [-60, 60] (rounding is monotonic and the numerator is
+// at most d in size), so the hue before wrapping lies in [-60, 300] and the scalar fmodf(h, 360)
+// returns it unchanged.
 template <class S>
-bool hue(const Rgb<S>& c, V<S> max, V<S> min, V<S>& h) {
+V<S> hue(const Rgb<S>& c, V<S> max, V<S> d, M<S> notGrey) {
     const M<S> isR = max == c.r;
     const M<S> isG = butNot(max == c.g, isR);
-    const V<S> num = select(isR, c.g - c.b, select(isG, c.b - c.r, c.r - c.g));
-    const V<S> q = (num * 60.0f) / (max - min);
-    // The red branch adds nothing: q + 0 would turn -0 into +0.
-    V<S> h0 = select(isR, q, select(isG, q + 120.0f, q + 240.0f));
-    h0 = select(max == min, 0.0f, h0);
-    if (!all((h0 < 360.0f) & (h0 > -360.0f)))
-        return false;
-    h = select(h0 < 0.0f, h0 + 360.0f, h0);
-    return true;
+    V<S> num = selectSub(isG, c.b, c.r, c.r - c.g);
+    num = selectSub(isR, c.g, c.b, num);
+    const V<S> q = (num * 60.0f) / d;
+    // The red branch adds -0, which leaves every value as it is (q + 0 would turn -0 into +0).
+    const V<S> h = addOrZero(notGrey, q, select(isR, -0.0f, select(isG, 120.0f, 240.0f)));
+    return selectAdd(h < 0.0f, h, 360.0f, h);
 }
 
 template <class S>
-bool rgbToHls(const Rgb<S>& c, Rgb<S>& o) {
-    const V<S> max = max3(c), min = min3(c);
-    if (!hue(c, max, min, o.r))
-        return false;
-    o.g = (max + min) * 0.5f;
-    const V<S> d = select(o.g < 0.5f, max + min, (2.0f - max) - min);
-    o.b = select(max == min, 0.0f, (max - min) / d);
-    return true;
+void rgbToHls(const Rgb<S>& c, Rgb<S>& o) {
+    const V<S> max = max3(c), min = min3(c), d = max - min;
+    const M<S> notGrey = max != min;
+    o.r = hue(c, max, d, notGrey);
+    const V<S> sum = max + min;
+    o.g = sum * 0.5f;
+    o.b = divOrZero(notGrey, d, select(o.g < 0.5f, sum, (2.0f - max) - min));
 }
 
 template <class S>
-bool rgbToHsb(const Rgb<S>& c, Rgb<S>& o) {
-    const V<S> max = max3(c), min = min3(c);
-    if (!hue(c, max, min, o.r))
-        return false;
-    o.g = select(max == 0.0f, 0.0f, (max - min) / max);
+void rgbToHsb(const Rgb<S>& c, Rgb<S>& o) {
+    const V<S> max = max3(c), min = min3(c), d = max - min;
+    o.r = hue(c, max, d, max != min);
+    o.g = divOrZero(max != 0.0f, d, max);
     o.b = max;
-    return true;
 }
 
-// One channel of HLS to RGB; both ramps share one division.
+// One channel of HLS to RGB; both ramps share one division. dm is m2 - m1.
 template <class S>
-V<S> hlsValue(V<S> m1, V<S> m2, V<S> a) {
+V<S> hlsValue(V<S> m1, V<S> m2, V<S> dm, V<S> a) {
     const M<S> rising = a < 60.0f;
-    const V<S> ramp = ((m2 - m1) * select(rising, a, 240.0f - a)) / 60.0f + m1;
-    return select(rising, ramp, select(a < 180.0f, m2, select(a < 240.0f, ramp, m1)));
+    const V<S> ramp = (dm * select(rising, a, 240.0f - a)) / 60.0f + m1;
+    V<S> value = select(a < 240.0f, ramp, m1);
+    value = select(a < 180.0f, m2, value);
+    return select(rising, ramp, value);
 }
 
-// Decodes the stored hue fraction to degrees first. The filter's hues lie in [0, 720) (16-bit
-// channels run to 65535), where fmodf(H, 360) is H or the exact difference H - 360, never
-// negative; any other lane goes to the scalar code.
+// Decodes the stored hue fraction to degrees first. The hues lie in [0, 720), where fmodf(H,
+// 360) is H or the exact difference H - 360, never negative; L and S are never below 0.
 template <class S>
-bool hlsToRgb(const Rgb<S>& c, Rgb<S>& o) {
+void hlsToRgb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> hueIn = c.r * 360.0f;
-    if (!all((hueIn >= 0.0f) & (hueIn < 720.0f)))
-        return false;
-    const V<S> h = select(hueIn >= 360.0f, hueIn - 360.0f, hueIn);
+    const V<S> h = selectSub(hueIn >= 360.0f, hueIn, 360.0f, hueIn);
     const V<S> one = splat<S>(1.0f);
-    const V<S> l = select(c.g < 0.0f, 0.0f, stdMin(one, c.g));
+    const V<S> l = stdMin(one, c.g);
     const V<S> s = stdMin(one, c.b);
-    const M<S> grey = (c.b < 0.0f) | (s == 0.0f);
+    const M<S> grey = s == 0.0f;
     const V<S> m2 = select(l < 0.5f, (s + 1.0f) * l, (s + l) - l * s);
     const V<S> m1 = (l + l) - m2;
+    const V<S> dm = m2 - m1;
     V<S> a = h + 120.0f;
-    a = select(a > 360.0f, a - 360.0f, a);
-    o.r = select(grey, l, hlsValue(m1, m2, a));
-    o.g = select(grey, l, hlsValue(m1, m2, h));
+    a = selectSub(a > 360.0f, a, 360.0f, a);
+    o.r = select(grey, l, hlsValue(m1, m2, dm, a));
+    o.g = select(grey, l, hlsValue(m1, m2, dm, h));
     a = h - 120.0f;
-    a = select(a < 0.0f, a + 360.0f, a);
-    o.b = select(grey, l, hlsValue(m1, m2, a));
-    return true;
+    a = selectAdd(a < 0.0f, a, 360.0f, a);
+    o.b = select(grey, l, hlsValue(m1, m2, dm, a));
 }
 
-// Decodes the stored hue fraction to degrees first. For H / 60 in [0, 12) the sector fmodf is H /
-// 60's floor or that less 6, both exact; any other lane goes to the scalar code. Where floor
-// gives +0 for -0 (the SSE2 path) only f's sign changes, and f enters q and t only as 1 - s * f
-// and 1 - f, which are 1 either way.
+// Decodes the stored hue fraction to degrees first. H / 60 lies in [0, 12), where the sector
+// fmodf is H / 60's floor or that less 6, both exact. Where floor gives +0 for -0 (the SSE2
+// path) only f's sign changes, and f enters q and t only as 1 - s * f and 1 - f, which are 1
+// either way.
 template <class S>
-bool hsbToRgb(const Rgb<S>& c, Rgb<S>& o) {
+void hsbToRgb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> h6 = (c.r * 360.0f) / 60.0f, s = c.g, v = c.b;
-    if (!all((h6 >= 0.0f) & (h6 < 12.0f)))
-        return false;
     const V<S> floor6{S::floor(h6.v)};
-    const V<S> sector = select(floor6 >= 6.0f, floor6 - 6.0f, floor6);
+    const V<S> sector = selectSub(floor6 >= 6.0f, floor6, 6.0f, floor6);
     const V<S> f = h6 - floor6;
     const V<S> p = (1.0f - s) * v;
     const V<S> q = (1.0f - s * f) * v;
@@ -277,23 +311,22 @@ bool hsbToRgb(const Rgb<S>& c, Rgb<S>& o) {
     o.r = select(b2, vt, select(b1, p, qv));
     o.g = select(b2, p, select(b1, qv, vt));
     o.b = select(b2, qv, select(b1, vt, p));
-    return true;
 }
 
 template <int T, class S>
-bool convert(const Rgb<S>& c, Rgb<S>& o) {
+void convert(const Rgb<S>& c, Rgb<S>& o) {
     if constexpr (T == kRgbToYuv)
-        return rgbToYuv(c, o);
+        rgbToYuv(c, o);
     else if constexpr (T == kYuvToRgb)
-        return yuvToRgb(c, o);
+        yuvToRgb(c, o);
     else if constexpr (T == kRgbToHls)
-        return rgbToHls(c, o);
+        rgbToHls(c, o);
     else if constexpr (T == kHlsToRgb)
-        return hlsToRgb(c, o);
+        hlsToRgb(c, o);
     else if constexpr (T == kRgbToHsb)
-        return rgbToHsb(c, o);
+        rgbToHsb(c, o);
     else
-        return hsbToRgb(c, o);
+        hsbToRgb(c, o);
 }
 
 // ---- Depths: decode on load, encode on store ------------------------------------------------
@@ -321,60 +354,40 @@ struct Depth16 {
     static constexpr float kMax = 32768.0f;
     static constexpr float kHueScale = 32768.0f / 360.0f;
 };
-struct Depth32 {
-    using Pixel = PF_PixelFloat;
-};
 
-// Converts whole vectors from the start of the row; returns how many pixels it converted.
+// Converts count pixels, a multiple of the vector width.
 template <class S, class D, int T>
-int convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
-    int x = 0;
-    for (; count - x >= S::kLanes; x += S::kLanes) {
+void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
+    for (int x = 0; x < count; x += S::kLanes) {
+        typename S::I alpha;
         Rgb<S> c, o;
-        if constexpr (D::kBits == 8) {
-            typename S::I alpha;
+        if constexpr (D::kBits == 8)
             S::load8(src + x, alpha, c.r.v, c.g.v, c.b.v);
-            if (!convert<T>(c, o))
-                break;
-            const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
-            S::store8(dst + x, alpha, q.r.v, q.g.v, q.b.v);
-        } else {
-            typename S::I alpha;
+        else
             S::load16(src + x, alpha, c.r.v, c.g.v, c.b.v);
-            if (!convert<T>(c, o))
-                break;
-            const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
+        convert<T>(c, o);
+        const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
+        if constexpr (D::kBits == 8)
+            S::store8(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+        else
             S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
-        }
     }
-    return x;
-}
-
-// The float inputs limited to 0..1 as ColorFloat::clamp does (v > 1 gives 1, then v < 0 gives 0,
-// so -0 stays), then NaN read as 0.
-template <class S>
-V<S> clampInput(V<S> v) {
-    const typename S::F x = S::maxps(S::zero(), S::minps(S::set1(1.0f), v.v));
-    return {S::band(x, S::eq(x, x))};
 }
 
 template <class S, int T>
-int convertRow32(const PF_PixelFloat* src, PF_PixelFloat* dst, int count) {
-    int x = 0;
-    for (; count - x >= S::kLanes; x += S::kLanes) {
+void convertRow32(const PF_PixelFloat* src, PF_PixelFloat* dst, int count) {
+    for (int x = 0; x < count; x += S::kLanes) {
         typename S::F alpha;
         Rgb<S> c, o;
         S::load32(src + x, alpha, c.r.v, c.g.v, c.b.v);
-        c = {clampInput(c.r), clampInput(c.g), clampInput(c.b)};
-        if (!convert<T>(c, o))
-            break;
+        c = {{S::clampUnit(c.r.v)}, {S::clampUnit(c.g.v)}, {S::clampUnit(c.b.v)}};
+        convert<T>(c, o);
         if constexpr (T == kRgbToYuv)
             o = {o.r, o.g + 0.5f, o.b + 0.5f};
         else if constexpr (T == kRgbToHls || T == kRgbToHsb)
             o.r = o.r / 360.0f;
         S::store32(dst + x, alpha, o.r.v, o.g.v, o.b.v);
     }
-    return x;
 }
 
 template <class S, int T>
@@ -386,6 +399,7 @@ void addConversion(RowKernels& k) {
 
 template <class S>
 RowKernels makeRowKernels() {
+    static_assert(S::kLanes <= kMaxLanes);
     RowKernels k{S::kLanes, {}, {}, {}};
     addConversion<S, kRgbToYuv>(k);
     addConversion<S, kYuvToRgb>(k);

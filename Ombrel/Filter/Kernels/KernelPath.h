@@ -4,7 +4,8 @@
 // sources will choose without reaching into the effect.
 //
 //   OMBREL_KERNEL unset, empty or "auto"   the fastest path this CPU and build have
-//   OMBREL_KERNEL=scalar|sse2|sse41|avx2  that path; one the CPU or build lacks falls back to the
+//   OMBREL_KERNEL=scalar|sse2|sse41|avx2|avx512
+//                                          that path; one the CPU or build lacks falls back to the
 //                                          fastest one below it; an unknown value counts as auto
 //
 // Every path gives the same bytes; the scalar one is the reference the others are tested against.
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #if !defined(OMBREL_SIMD_OFF) && (defined(__x86_64__) || defined(_M_X64))
 #define OMBREL_KERNELS_X86 1
@@ -27,24 +29,22 @@
 namespace Ombrel::Kernels {
 
 // In order of speed; each x86 path needs the instruction sets of those before it.
-enum class Path { Scalar = 0, Sse2 = 1, Sse41 = 2, Avx2 = 3 };
+enum class Path { Scalar = 0, Sse2 = 1, Sse41 = 2, Avx2 = 3, Avx512 = 4 };
 
+// Every path, slowest first, and the vector ones among them.
+inline constexpr Path kPaths[] = {Path::Scalar, Path::Sse2, Path::Sse41, Path::Avx2, Path::Avx512};
+inline constexpr Path kVectorPaths[] = {Path::Sse2, Path::Sse41, Path::Avx2, Path::Avx512};
+
+// The path's name, as OMBREL_KERNEL takes it.
 inline const char* pathName(Path path) {
-    switch (path) {
-    case Path::Sse2:
-        return "sse2";
-    case Path::Sse41:
-        return "sse41";
-    case Path::Avx2:
-        return "avx2";
-    case Path::Scalar:
-        break;
-    }
-    return "scalar";
+    static const char* const names[] = {"scalar", "sse2", "sse41", "avx2", "avx512"};
+    const int i = static_cast<int>(path);
+    return i >= 0 && i < static_cast<int>(std::size(names)) ? names[i] : "scalar";
 }
 
 // The fastest path the processor can run (and the operating system supports: AVX2 registers
-// need the OS to save the YMM state on context switches). Scalar when the vector paths are not
+// need the OS to save the YMM state on context switches, AVX-512 ones the opmask and all of the
+// ZMM state too). Scalar when the vector paths are not
 // built (OMBREL_SIMD off, or not an x86-64 target).
 inline Path cpuBestPath() {
 #if OMBREL_KERNELS_X86
@@ -74,7 +74,10 @@ inline Path cpuBestPath() {
     const bool osxsave = (leaf1[2] >> 27) & 1u;
     const bool avx = (leaf1[2] >> 28) & 1u;
     const bool avx2 = (leaf7[1] >> 5) & 1u;
-    bool osYmm = false;
+    // AVX-512 Foundation, Doubleword and Quadword, Byte and Word, Vector Length.
+    const bool avx512 = ((leaf7[1] >> 16) & 1u) && ((leaf7[1] >> 17) & 1u) &&
+                        ((leaf7[1] >> 30) & 1u) && ((leaf7[1] >> 31) & 1u);
+    bool osYmm = false, osZmm = false;
     if (osxsave && avx) {
         // XCR0 bits 1 and 2: the OS saves the SSE and the upper YMM halves.
 #if defined(_MSC_VER)
@@ -85,7 +88,11 @@ inline Path cpuBestPath() {
         const unsigned long long xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
 #endif
         osYmm = (xcr0 & 6u) == 6u;
+        // Bits 5 to 7: the opmask registers, the upper halves of ZMM0-15 and ZMM16-31.
+        osZmm = osYmm && (xcr0 & 0xE0u) == 0xE0u;
     }
+    if (sse2 && sse41 && avx2 && avx512 && osZmm)
+        return Path::Avx512;
     if (sse2 && sse41 && avx2 && osYmm)
         return Path::Avx2;
     if (sse2 && sse41)
@@ -108,8 +115,7 @@ inline PathChoice choosePath(Path best, const char* request) {
         return {best, best == Path::Scalar ? "no vector path in this build or on this CPU"
                                            : "the fastest path this CPU has"};
     }
-    for (int i = 0; i <= static_cast<int>(Path::Avx2); ++i) {
-        const Path p = static_cast<Path>(i);
+    for (const Path p : kPaths) {
         if (std::strcmp(request, pathName(p)) != 0)
             continue;
         if (p <= best)

@@ -14,6 +14,8 @@ struct Avx2 {
     static constexpr int kLanes = 8;
     using F = __m256;
     using I = __m256i;
+    using Mask = __m256; // all ones in the lanes where it holds
+    static constexpr bool kMaskedArithmetic = false;
 
     static F set1(float x) { return _mm256_set1_ps(x); }
     static F zero() { return _mm256_setzero_ps(); }
@@ -27,17 +29,24 @@ struct Avx2 {
     static F gt(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
     static F ge(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
     static F eq(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
-    static F band(F a, F b) { return _mm256_and_ps(a, b); }
-    static F bor(F a, F b) { return _mm256_or_ps(a, b); }
-    static F bandnot(F a, F b) { return _mm256_andnot_ps(a, b); }
+    static F ne(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
+    static F mandnot(F a, F b) { return _mm256_andnot_ps(b, a); }
     static F select(F m, F yes, F no) { return _mm256_blendv_ps(no, yes, m); }
-    static bool all(F m) { return _mm256_movemask_ps(m) == 0xFF; }
+    static F keep(F m, F x) { return _mm256_and_ps(m, x); }
     static F floor(F x) { return _mm256_floor_ps(x); }
     static I cvtt(F x) { return _mm256_cvttps_epi32(x); }
     // Only the sign bit matters to blendv.
     static F bitMask(I i, int k) {
         return _mm256_castsi256_ps(_mm256_sll_epi32(i, _mm_cvtsi32_si128(31 - k)));
     }
+
+    // ColorFloat::clamp(1), then NaN read as 0: see Sse2Traits.h.
+    static F clampUnit(F v) {
+        const F x = _mm256_max_ps(_mm256_setzero_ps(), _mm256_min_ps(_mm256_set1_ps(1.0f), v));
+        return _mm256_and_ps(x, _mm256_cmp_ps(x, x, _CMP_EQ_OQ));
+    }
+
+    static void put(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
@@ -70,7 +79,7 @@ struct Avx2 {
         const I planes = _mm256_packus_epi16(ar, gb);
         const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
                                          8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_shuffle_epi8(planes, order));
+        put(p, _mm256_shuffle_epi8(planes, order));
     }
 
     static F dec16(I c) {
@@ -91,8 +100,8 @@ struct Avx2 {
         const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));
         const I gb = _mm256_packus_epi32(truncBelow(green, 32768.0f), truncBelow(blue, 32768.0f));
         const I s0 = _mm256_unpacklo_epi16(ar, gb), s1 = _mm256_unpackhi_epi16(ar, gb);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_unpacklo_epi16(s0, s1));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 4), _mm256_unpackhi_epi16(s0, s1));
+        put(p, _mm256_unpacklo_epi16(s0, s1));
+        put(p + 4, _mm256_unpackhi_epi16(s0, s1));
     }
 
     // A 4 x 4 transpose in each half: its own inverse.
@@ -114,11 +123,10 @@ struct Avx2 {
     }
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         transpose(a, r, g, b);
-        float* f = reinterpret_cast<float*>(p);
-        _mm256_storeu_ps(f, a);
-        _mm256_storeu_ps(f + 8, r);
-        _mm256_storeu_ps(f + 16, g);
-        _mm256_storeu_ps(f + 24, b);
+        put(p, _mm256_castps_si256(a));
+        put(p + 2, _mm256_castps_si256(r));
+        put(p + 4, _mm256_castps_si256(g));
+        put(p + 6, _mm256_castps_si256(b));
     }
 };
 

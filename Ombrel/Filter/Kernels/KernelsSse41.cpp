@@ -52,7 +52,7 @@ struct Sse41 : Sse2 {
         // Planes of alphas, reds, greens and blues, interleaved into pixels.
         const I planes = _mm_packus_epi16(ar, gb);
         const I order = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(planes, order));
+        put(p, _mm_shuffle_epi8(planes, order));
     }
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
         store16Packed(p, _mm_packus_epi32(a, truncBelow(r, 32768.0f)),

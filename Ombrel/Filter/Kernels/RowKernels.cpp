@@ -19,6 +19,7 @@ static_assert(kConversions[kHsbToRgb].type == HSB_TO_RGB);
 const RowKernels& sse2Kernels();
 const RowKernels& sse41Kernels();
 const RowKernels& avx2Kernels();
+const RowKernels& avx512Kernels();
 #endif
 
 const RowKernels* rowKernels(Path path) {
@@ -33,6 +34,8 @@ const RowKernels* rowKernels(Path path) {
         return &sse41Kernels();
     case Path::Avx2:
         return &avx2Kernels();
+    case Path::Avx512:
+        return &avx512Kernels();
     case Path::Scalar:
         break;
     }

@@ -1,12 +1,10 @@
 // Vector row kernels of the conversion filter, one set per x86 path, and the process's choice
 // among them.
 //
-// A row kernel converts the first pixels of a row a whole vector at a time and returns how many
-// it converted: a multiple of `lanes`, at most `count`. It stops early at a vector that holds a
-// value outside the range its arithmetic is exact for (the filter never produces one, but the
-// kernels do not rely on it); the caller converts what is left with the scalar code, which stays
-// the reference. Each pixel is read whole before its destination is written, so src may equal dst.
-// Bytes are identical to the scalar code for every input.
+// A row kernel converts `count` pixels of a row, `count` a multiple of `lanes`, a vector at a
+// time; the caller handles what is left of a row (RowKernels::lanes pixels at most). Each pixel
+// is read whole before its destination is written, so src may equal dst. Bytes are identical to
+// the scalar code's for every input.
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
@@ -18,7 +16,7 @@ namespace Ombrel::Kernels {
 enum class Path;
 
 template <class Pixel>
-using RowKernel = int (*)(const Pixel* src, Pixel* dst, int count);
+using RowKernel = void (*)(const Pixel* src, Pixel* dst, int count);
 
 // The conversions by their rows in the effect's table (Ombrel/Filter/OmbrelConversions.h, which
 // RowKernels.cpp checks this against; the instruction-set units cannot include that table, whose
@@ -32,6 +30,9 @@ enum KernelConversion : int {
     kHsbToRgb = 5,
     kKernelConversions = 6
 };
+
+// The widest vector, in pixels.
+constexpr int kMaxLanes = 16;
 
 // Indexed by the conversion's row.
 struct RowKernels {

@@ -14,6 +14,8 @@ struct Sse2 {
     static constexpr int kLanes = 4;
     using F = __m128;
     using I = __m128i;
+    using Mask = __m128; // all ones in the lanes where it holds
+    static constexpr bool kMaskedArithmetic = false;
 
     static F set1(float x) { return _mm_set1_ps(x); }
     static F zero() { return _mm_setzero_ps(); }
@@ -27,13 +29,12 @@ struct Sse2 {
     static F gt(F a, F b) { return _mm_cmpgt_ps(a, b); }
     static F ge(F a, F b) { return _mm_cmpge_ps(a, b); }
     static F eq(F a, F b) { return _mm_cmpeq_ps(a, b); }
-    static F band(F a, F b) { return _mm_and_ps(a, b); }
-    static F bor(F a, F b) { return _mm_or_ps(a, b); }
-    static F bandnot(F a, F b) { return _mm_andnot_ps(a, b); }
+    static F ne(F a, F b) { return _mm_cmpneq_ps(a, b); }
+    static F mandnot(F a, F b) { return _mm_andnot_ps(b, a); }
     static F select(F m, F yes, F no) {
         return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no));
     }
-    static bool all(F m) { return _mm_movemask_ps(m) == 0xF; }
+    static F keep(F m, F x) { return _mm_and_ps(m, x); }
     // Through truncation: floor for 0 <= x < 2^31, and +0 for -0.
     static F floor(F x) { return _mm_cvtepi32_ps(_mm_cvttps_epi32(x)); }
     static I cvtt(F x) { return _mm_cvttps_epi32(x); }
@@ -55,6 +56,14 @@ struct Sse2 {
         return _mm_or_si128(x, _mm_or_si128(_mm_slli_epi32(x, 8), _mm_slli_epi32(x, 16)));
     }
 
+    // ColorFloat::clamp(1) (v > 1 gives 1, then v < 0 gives 0, so -0 stays), then NaN read as 0.
+    static F clampUnit(F v) {
+        const F x = _mm_max_ps(_mm_setzero_ps(), _mm_min_ps(_mm_set1_ps(1.0f), v));
+        return _mm_and_ps(x, _mm_cmpeq_ps(x, x));
+    }
+
+    static void put(void* p, I v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+
     // Pixels are alpha, red, green, blue bytes: red is bits 8..15 of a 32-bit lane.
     static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
         raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -73,7 +82,7 @@ struct Sse2 {
         const I argb = _mm_or_si128(
             _mm_or_si128(_mm_and_si128(raw, _mm_set1_epi32(0xFF)), _mm_slli_epi32(r, 8)),
             _mm_or_si128(_mm_slli_epi32(g, 16), _mm_slli_epi32(b, 24)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), argb);
+        put(p, argb);
     }
 
     // Channel c * 2^-15, exact.
@@ -103,8 +112,8 @@ struct Sse2 {
     // ar: alphas then reds of four pixels as 16-bit values; gb: greens then blues.
     static void store16Packed(PF_Pixel16* p, I ar, I gb) {
         const I s0 = _mm_unpacklo_epi16(ar, gb), s1 = _mm_unpackhi_epi16(ar, gb);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi16(s0, s1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2), _mm_unpackhi_epi16(s0, s1));
+        put(p, _mm_unpacklo_epi16(s0, s1));
+        put(p + 2, _mm_unpackhi_epi16(s0, s1));
     }
 
     static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
@@ -117,11 +126,10 @@ struct Sse2 {
     }
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         _MM_TRANSPOSE4_PS(a, r, g, b);
-        float* f = reinterpret_cast<float*>(p);
-        _mm_storeu_ps(f, a);
-        _mm_storeu_ps(f + 4, r);
-        _mm_storeu_ps(f + 8, g);
-        _mm_storeu_ps(f + 12, b);
+        put(p, _mm_castps_si128(a));
+        put(p + 1, _mm_castps_si128(r));
+        put(p + 2, _mm_castps_si128(g));
+        put(p + 3, _mm_castps_si128(b));
     }
 };
 
