@@ -330,9 +330,15 @@ TEST(KernelPath, RequestIsHonouredWithinWhatTheCpuHas) {
     EXPECT_EQ(choosePath(Path::Sse41, "avx2").path, Path::Sse41);
     EXPECT_EQ(choosePath(Path::Sse2, "avx2").path, Path::Sse2);
     EXPECT_EQ(choosePath(Path::Scalar, "sse2").path, Path::Scalar);
+    EXPECT_EQ(choosePath(Path::Avx512, "avx512").path, Path::Avx512);
+    EXPECT_EQ(choosePath(Path::Avx512, "avx2").path, Path::Avx2);
+    EXPECT_EQ(choosePath(Path::Avx2, "avx512").path, Path::Avx2);
+    EXPECT_EQ(choosePath(Path::Sse41, "avx512").path, Path::Sse41);
     EXPECT_EQ(choosePath(Path::Avx2, "AVX2").path, Path::Avx2);
     EXPECT_EQ(choosePath(Path::Sse2, "fastest").path, Path::Sse2);
     EXPECT_STRNE(choosePath(Path::Sse2, "avx2").reason, choosePath(Path::Sse2, "sse2").reason);
+    for (Path p : Kernels::kPaths)
+        EXPECT_EQ(choosePath(Path::Avx512, Kernels::pathName(p)).path, p) << Kernels::pathName(p);
 }
 
 TEST(KernelPath, ThePathsThisCpuHasAreBuiltAndTheOthersRunScalar) {

@@ -370,7 +370,7 @@ TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
         const char* path;
     };
     const Case cases[] = {
-        {Depth::Bits8, 6, "avx2"}, {Depth::Bits16, 3, "sse41"}, {Depth::Bits32, 4, "sse2"}};
+        {Depth::Bits8, 6, "avx512"}, {Depth::Bits16, 3, "avx2"}, {Depth::Bits32, 4, "sse2"}};
     for (const Case& c : cases) {
         const Image input = testFrame(c.depth, 37, 5);
         Image scalar;
