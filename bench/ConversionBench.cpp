@@ -44,6 +44,9 @@ constexpr int kHeight = 2160;
 constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 
 const char* const kDepthNames[] = {"8-bit", "16-bit", "32-bit"};
+// Popup values 1..kTypes, one per row of the effect's table.
+constexpr int kTypes = static_cast<int>(Ombrel::kConversionCount);
+
 // The popup entry of a conversion type.
 const char* typeName(int type) {
     return Ombrel::kConversions[Ombrel::conversionIndex(type)].name;
@@ -149,11 +152,17 @@ void hostBench(benchmark::State& state, int depth, int type, int threads) {
 #endif
 
 #if OMBREL_BENCH_OPENCV
+// OpenCV's nearest conversion for each type of the effect's table, in order; a type past the end
+// has none and its OpenCV cells stay empty.
+constexpr int kOpenCvCodes[] = {cv::COLOR_RGB2YUV,      cv::COLOR_YUV2RGB,
+                                cv::COLOR_RGB2HLS_FULL, cv::COLOR_HLS2RGB_FULL,
+                                cv::COLOR_RGB2HSV_FULL, cv::COLOR_HSV2RGB_FULL};
+constexpr int kOpenCvTypes = static_cast<int>(sizeof(kOpenCvCodes) / sizeof(kOpenCvCodes[0]));
+
 // OpenCV's nearest conversions on the same colours, 3 interleaved channels, one thread. Not the
 // same formulas (OpenCV's YUV weights differ, its 8-bit hue is scaled to 0..255): a yardstick.
 void openCvBench(benchmark::State& state, int depth, int type) {
-    const int codes[] = {cv::COLOR_RGB2YUV,      cv::COLOR_YUV2RGB,      cv::COLOR_RGB2HLS_FULL,
-                         cv::COLOR_HLS2RGB_FULL, cv::COLOR_RGB2HSV_FULL, cv::COLOR_HSV2RGB_FULL};
+    const int* codes = kOpenCvCodes;
     const bool isFloat = depth == 2;
     const Frame& f = frame(depth);
     cv::Mat src(kHeight, kWidth, isFloat ? CV_32FC3 : CV_8UC3), dst;
@@ -269,7 +278,7 @@ void printTargets(const TableReporter& r, Path best) {
                 "time) | met | 2T/1T >= 1.8 | host 1T >= OpenCV |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     for (int depth = 0; depth < 3; ++depth)
-        for (int type = 1; type <= 6; ++type) {
+        for (int type = 1; type <= kTypes; ++type) {
             const int cvDepth = depth == 1 ? 0 : depth;
             const double one = r.mps(hostName(depth, type, 1));
             const double two = r.mps(hostName(depth, type, 2));
@@ -299,7 +308,7 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
         std::printf("---|");
     std::printf("---|---|---|---|---|---|---|\n");
     for (int depth = 0; depth < 3; ++depth)
-        for (int type = 1; type <= 6; ++type) {
+        for (int type = 1; type <= kTypes; ++type) {
             std::printf("| %s | %s |", kDepthNames[depth], typeName(type));
             for (Path p : Ombrel::Kernels::kPaths)
                 std::printf(" %s |", cell(r.mps(kernelName(depth, type, p))).c_str());
@@ -321,7 +330,7 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
     std::printf("| depth | conversion | kernel | OpenCV | kernel/OpenCV | copy | kernel/copy |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
     for (int depth = 0; depth < 3; ++depth)
-        for (int type = 1; type <= 6; ++type) {
+        for (int type = 1; type <= kTypes; ++type) {
             const double k = r.cpuMps(kernelName(depth, type, best));
             const double cv = r.cpuMps(openCvName(depth == 1 ? 0 : depth, type));
             const double copy = r.cpuMps(copyName(depth));
@@ -342,7 +351,7 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
 
 int main(int argc, char** argv) {
     for (int depth = 0; depth < 3; ++depth) {
-        for (int type = 1; type <= 6; ++type) {
+        for (int type = 1; type <= kTypes; ++type) {
             for (Path path : Ombrel::Kernels::kPaths) {
                 if (path != Path::Scalar && Ombrel::Kernels::rowKernels(path) == nullptr)
                     continue;
@@ -360,7 +369,7 @@ int main(int argc, char** argv) {
                     ->Iterations(8); // each frame also costs the host's own set-up and checks
 #endif
 #if OMBREL_BENCH_OPENCV
-            if (depth != 1)
+            if (depth != 1 && type <= kOpenCvTypes)
                 benchmark::RegisterBenchmark(openCvName(depth, type).c_str(), openCvBench, depth,
                                              type)
                     ->Unit(benchmark::kMillisecond)
