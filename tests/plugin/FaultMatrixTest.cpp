@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -164,6 +165,11 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
     if (isSuite(*c.use))
         function = "Acquire_" + function + std::to_string(c.use->version);
     return commandName(c.use->command) + "_" + function + "_" + modeName(c);
+}
+
+// How a case shows in test output: the fault, not the bytes of the struct.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << commandName(c.use->command) << ": " << c.use->function << ", " << modeName(c);
 }
 
 std::vector<Case> generateCases() {
