@@ -293,7 +293,7 @@ TEST_P(SameBytesOnPath, TheChartAndSpecialFloatsInEveryConversionAndDepth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKernelPath, SameBytesOnPath,
-                         ::testing::Values("scalar", "sse2", "sse41", "avx2"),
+                         ::testing::Values("scalar", "sse2", "sse41", "avx2", "avx512"),
                          [](const auto& info) { return std::string(info.param); });
 
 } // namespace
