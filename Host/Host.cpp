@@ -275,7 +275,28 @@ ParamRecord& ParamRecord::operator=(const ParamRecord& other) {
     return *this;
 }
 
-// ---- errorName ------------------------------------------------------------------------------
+// ---- errorName, commandName -----------------------------------------------------------------
+
+std::string commandName(PF_Cmd cmd) {
+    switch (cmd) {
+    case PF_Cmd_ABOUT:
+        return "PF_Cmd_ABOUT";
+    case PF_Cmd_GLOBAL_SETUP:
+        return "PF_Cmd_GLOBAL_SETUP";
+    case PF_Cmd_GLOBAL_SETDOWN:
+        return "PF_Cmd_GLOBAL_SETDOWN";
+    case PF_Cmd_PARAMS_SETUP:
+        return "PF_Cmd_PARAMS_SETUP";
+    case PF_Cmd_RENDER:
+        return "PF_Cmd_RENDER";
+    case PF_Cmd_SMART_PRE_RENDER:
+        return "PF_Cmd_SMART_PRE_RENDER";
+    case PF_Cmd_SMART_RENDER:
+        return "PF_Cmd_SMART_RENDER";
+    default:
+        return "command " + std::to_string(cmd);
+    }
+}
 
 std::string errorName(PF_Err err) {
     switch (err) {

@@ -41,6 +41,8 @@ public:
 
 // "PF_Err_BAD_CALLBACK_PARAM (516)"; unknown codes as "PF_Err 1234".
 std::string errorName(PF_Err err);
+// "PF_Cmd_SMART_RENDER", or "command 42" for one the host does not know.
+std::string commandName(PF_Cmd cmd);
 
 // ---- PiPL ---------------------------------------------------------------------------------
 

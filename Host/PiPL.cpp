@@ -34,18 +34,6 @@ private:
     bool big_;
 };
 
-// "8BIM" for 0x3842494D; codes with unprintable characters are shown in hex.
-std::string fourCCText(std::uint32_t code) {
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const char c = static_cast<char>((code >> shift) & 0xFFu);
-        if (c < 0x20 || c > 0x7E)
-            return hex32(code);
-        text += c;
-    }
-    return text;
-}
-
 [[noreturn]] void malformed(const std::string& why) {
     throw HostError("malformed PiPL: " + why);
 }

@@ -63,18 +63,6 @@ private:
     const char* name_;
 };
 
-// "PiPL"; codes with unprintable characters are shown in hex, as the PiPL's are.
-std::string typeText(std::uint32_t code) {
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const char c = static_cast<char>((code >> shift) & 0xFFu);
-        if (c < 0x20 || c > 0x7E)
-            return hex32(code);
-        text += c;
-    }
-    return text;
-}
-
 } // namespace
 
 std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
@@ -123,7 +111,7 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
     std::set<std::pair<std::string, int>> seen;
     for (std::uint64_t t = 0; t < typeCount; ++t) {
         const std::uint64_t entry = typeList + 2 + kTypeEntrySize * t;
-        const std::string type = typeText(map.u(entry, 4, "a type"));
+        const std::string type = fourCCText(map.u(entry, 4, "a type"));
         const std::uint64_t count = map.u(entry + 4, 2, "a type") + std::uint64_t{1};
         const std::uint64_t referencesFromList = map.u(entry + 6, 2, "a type");
         const std::uint64_t references = typeList + referencesFromList;

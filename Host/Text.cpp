@@ -10,6 +10,17 @@ std::string hex32(std::uint32_t value) {
     return text;
 }
 
+std::string fourCCText(std::uint32_t code) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const char c = static_cast<char>((code >> shift) & 0xFFu);
+        if (c < 0x20 || c > 0x7E)
+            return hex32(code);
+        text += c;
+    }
+    return text;
+}
+
 std::string asciiLower(std::string_view text) {
     std::string lowered(text);
     for (char& c : lowered)

@@ -10,6 +10,10 @@ namespace OmbrelHost {
 // "0x00080601": eight upper-case hex digits, as flags and versions are shown in messages.
 std::string hex32(std::uint32_t value);
 
+// A four-character code as its characters, first byte the most significant: "8BIM" for
+// 0x3842494D. A code with an unprintable character is shown by hex32.
+std::string fourCCText(std::uint32_t code);
+
 // Upper-case ASCII letters lowered; every other byte (digits, punctuation, UTF-8) kept as it
 // is. Independent of the C locale, for comparing file extensions and option values.
 std::string asciiLower(std::string_view text);

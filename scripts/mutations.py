@@ -15,6 +15,17 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
+# The filter's hue encoder truncating instead of rounding half up.
+SCALAR_HUE_TRUNCATED = ("Ombrel/Filter/OmbrelColorSpaceConversion.cpp", """            scaled = v * D::kHueScale;
+        } else {
+            scaled = v * D::kMax;
+        }
+        return quantizeRoundHalfUp<typename D::Channel>(scaled, D::kMax);""", """            return quantizeTruncate<typename D::Channel>(v * D::kHueScale, D::kMax);
+        } else {
+            scaled = v * D::kMax;
+        }
+        return quantizeRoundHalfUp<typename D::Channel>(scaled, D::kMax);""")
+
 # (what the fault is, [(file, text, replacement), ...]): every edit of a fault is made together.
 FAULTS = [
     (
@@ -64,29 +75,13 @@ FAULTS = [
     (
         "the hue truncated instead of rounded half up (scalar filter)",
         [
-            ("Ombrel/Filter/OmbrelColorSpaceConversion.cpp", """            scaled = v * D::kHueScale;
-        } else {
-            scaled = v * D::kMax;
-        }
-        return quantizeRoundHalfUp<typename D::Channel>(scaled, D::kMax);""", """            return quantizeTruncate<typename D::Channel>(v * D::kHueScale, D::kMax);
-        } else {
-            scaled = v * D::kMax;
-        }
-        return quantizeRoundHalfUp<typename D::Channel>(scaled, D::kMax);"""),
+            SCALAR_HUE_TRUNCATED,
         ],
     ),
     (
         "the hue truncated instead of rounded half up (scalar filter and vector kernels alike)",
         [
-            ("Ombrel/Filter/OmbrelColorSpaceConversion.cpp", """            scaled = v * D::kHueScale;
-        } else {
-            scaled = v * D::kMax;
-        }
-        return quantizeRoundHalfUp<typename D::Channel>(scaled, D::kMax);""", """            return quantizeTruncate<typename D::Channel>(v * D::kHueScale, D::kMax);
-        } else {
-            scaled = v * D::kMax;
-        }
-        return quantizeRoundHalfUp<typename D::Channel>(scaled, D::kMax);"""),
+            SCALAR_HUE_TRUNCATED,
             ("Ombrel/Filter/Kernels/KernelBody.h", "return {o.r * k + 0.5f, o.g * m + 0.5f, o.b * m + 0.5f};", "return {o.r * k, o.g * m + 0.5f, o.b * m + 0.5f};"),
         ],
     ),

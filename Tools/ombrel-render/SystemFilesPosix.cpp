@@ -56,23 +56,6 @@ private:
 
 } // namespace
 
-std::string notARegularFile(fs::file_type type) {
-    switch (type) {
-    case fs::file_type::directory:
-        return "is a folder";
-    case fs::file_type::fifo:
-        return "is a FIFO";
-    case fs::file_type::character:
-    case fs::file_type::block:
-        return "is a device";
-    case fs::file_type::socket:
-        return "is a socket";
-    default:
-        break;
-    }
-    return "is not a regular file";
-}
-
 InputFile::InputFile(const fs::path& path) {
     // The type is checked on the name first, so a FIFO is never opened (opening one waits for a
     // writer), then again on what was opened, in case the name changed in between.

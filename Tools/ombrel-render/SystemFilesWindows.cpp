@@ -44,23 +44,6 @@ HANDLE asHandle(std::intptr_t handle) {
 
 } // namespace
 
-std::string notARegularFile(fs::file_type type) {
-    switch (type) {
-    case fs::file_type::directory:
-        return "is a folder";
-    case fs::file_type::fifo:
-        return "is a FIFO";
-    case fs::file_type::character:
-    case fs::file_type::block:
-        return "is a device";
-    case fs::file_type::socket:
-        return "is a socket";
-    default:
-        break;
-    }
-    return "is not a regular file";
-}
-
 InputFile::InputFile(const fs::path& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);

@@ -10,6 +10,7 @@
 
 #include "Host/ModuleFile.h"
 #include "Host/OmbrelHost.h"
+#include "HostRefusal.h"
 #include "OmbrelPiPL.h"
 
 namespace {
@@ -25,14 +26,7 @@ void put(Bytes& b, std::size_t at, std::uint64_t v, int n) {
         b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-std::string refusal(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const OmbrelHost::HostError& e) {
-        return e.what();
-    }
-    return "(accepted)";
-}
+using OmbrelTest::refusal;
 
 // ---- ELF ------------------------------------------------------------------------------------
 

@@ -16,6 +16,7 @@
 #include "FakeEffect.h"
 #include "Host/ModuleLoader.h"
 #include "Host/OmbrelHost.h"
+#include "HostRefusal.h"
 #include "OmbrelPiPL.h"
 
 namespace {
@@ -44,12 +45,7 @@ constexpr const char* kNoPiPL = "no PiPL: the ELF file has no .pipl section";
 #endif
 
 std::string refusal(const std::filesystem::path& path) {
-    try {
-        OmbrelHost::Module::load(path);
-    } catch (const OmbrelHost::HostError& e) {
-        return e.what();
-    }
-    return "(loaded)";
+    return OmbrelTest::refusal([&] { OmbrelHost::Module::load(path); }, "(loaded)");
 }
 
 TEST(ModuleLoad, ThePlatformsReaderAndTheFileReaderFindTheSamePiPL) {

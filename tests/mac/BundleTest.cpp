@@ -12,6 +12,7 @@
 
 #include "Host/OmbrelHost.h"
 #include "Host/ResourceFork.h"
+#include "HostRefusal.h"
 #include "OmbrelPiPL.h"
 #include "TempFolder.h"
 
@@ -36,14 +37,7 @@ void writeFile(const fs::path& path, const Bytes& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string refusal(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const OmbrelHost::HostError& e) {
-        return e.what();
-    }
-    return "(accepted)";
-}
+using OmbrelTest::refusal;
 
 TEST(MacBundle, IsLaidOutWithoutABinary) {
     const fs::path contents = kBundle / "Contents";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Host/OmbrelHost.h"
+#include "HostRefusal.h"
 #include "OmbrelPiPL.h"
 
 namespace {
@@ -105,12 +106,7 @@ TEST(MacPiPL, DecodesToTheSameValuesAsTheWindowsOne) {
 }
 
 std::string refusal(const Bytes& bytes, const OmbrelHost::PiPLFormat& format) {
-    try {
-        OmbrelHost::decodePiPL(bytes, format);
-    } catch (const OmbrelHost::HostError& e) {
-        return e.what();
-    }
-    return "(accepted)";
+    return OmbrelTest::refusal([&] { OmbrelHost::decodePiPL(bytes, format); });
 }
 
 TEST(MacPiPL, EachFormatRefusesTheOthersBytes) {

@@ -8,6 +8,7 @@
 
 #include "Host/OmbrelHost.h"
 #include "Host/ResourceFork.h"
+#include "HostRefusal.h"
 #include "Mac/ResourceFileWriter.h"
 #include "OmbrelPiPL.h"
 
@@ -38,12 +39,7 @@ Bytes piplFile() {
 }
 
 std::string refusal(const Bytes& file) {
-    try {
-        OmbrelHost::readResourceFile(file);
-    } catch (const OmbrelHost::HostError& e) {
-        return e.what();
-    }
-    return "(accepted)";
+    return OmbrelTest::refusal([&] { OmbrelHost::readResourceFile(file); });
 }
 
 // Every field of the one-resource file, read with plain offsets rather than the reader.

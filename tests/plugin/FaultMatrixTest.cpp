@@ -120,25 +120,6 @@ struct Case {
     int index;   // picks the frame's depth, so that every depth meets faults
 };
 
-std::string commandName(PF_Cmd cmd) {
-    switch (cmd) {
-    case PF_Cmd_ABOUT:
-        return "About";
-    case kSetup:
-        return "GlobalSetup";
-    case kSetdown:
-        return "GlobalSetdown";
-    case kParams:
-        return "ParamsSetup";
-    case kPreRender:
-        return "PreRender";
-    case kRender:
-        return "SmartRender";
-    default:
-        return "Command" + std::to_string(cmd);
-    }
-}
-
 std::string modeName(const Case& c) {
     switch (c.mode) {
     case Mode::Code:
