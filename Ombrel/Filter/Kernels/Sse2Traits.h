@@ -85,19 +85,25 @@ struct Sse2 {
         put(p, argb);
     }
 
-    // Channel c * 2^-15, exact.
-    static F dec16(I c) { return _mm_mul_ps(_mm_cvtepi32_ps(c), _mm_set1_ps(1.0f / 32768.0f)); }
-    // Four pixels into alpha (zero-extended) and three decoded channels.
+    // A channel in channel units (0..65535, exact as a float) times 2^-15, exact.
+    static F dec16(F units) { return _mm_mul_ps(units, _mm_set1_ps(1.0f / 32768.0f)); }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
+        load16Units(p, a, r, g, b);
+        r = dec16(r);
+        g = dec16(g);
+        b = dec16(b);
+    }
+    // Four pixels into alpha (zero-extended) and three channels in channel units.
+    static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         const I v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const I v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
         const I t0 = _mm_unpacklo_epi16(v0, v1), t1 = _mm_unpackhi_epi16(v0, v1);
         const I ar = _mm_unpacklo_epi16(t0, t1), gb = _mm_unpackhi_epi16(t0, t1);
         const I z = _mm_setzero_si128();
         a = _mm_unpacklo_epi16(ar, z);
-        r = dec16(_mm_unpackhi_epi16(ar, z));
-        g = dec16(_mm_unpacklo_epi16(gb, z));
-        b = dec16(_mm_unpackhi_epi16(gb, z));
+        r = _mm_cvtepi32_ps(_mm_unpackhi_epi16(ar, z));
+        g = _mm_cvtepi32_ps(_mm_unpacklo_epi16(gb, z));
+        b = _mm_cvtepi32_ps(_mm_unpackhi_epi16(gb, z));
     }
     // Lanes in 0..65535 to 16 bits: shifted into the signed range so that packs cannot saturate.
     static I pack16(I x, I y) {
