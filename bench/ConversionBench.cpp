@@ -120,6 +120,34 @@ void kernelBench(benchmark::State& state, int depth, int type, Path path) {
     }
 }
 
+using Stores = ColorSpaceConversion::Stores;
+
+// The first `rows` rows of a frame on the path the module chooses, with ordinary or streaming
+// stores into a warm destination: where streaming stores start to pay, by the bytes the region
+// moves (in and out).
+void storesBench(benchmark::State& state, int depth, int type, int rows, Stores stores) {
+    const Frame& src = frame(depth);
+    std::vector<std::uint8_t> out(src.bytes.size(), 1);
+    PF_LayerDef dstDef = src.def;
+    dstDef.data = reinterpret_cast<PF_Pixel*>(out.data());
+    PF_LayerDef srcDef = src.def;
+    PF_InData in{};
+    PF_OutData outData{};
+    Ombrel::Layer input(&in, &outData, &srcDef, bpcOf(depth));
+    Ombrel::Layer output(&in, &outData, &dstDef, bpcOf(depth));
+    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type)));
+    const Ombrel::Rect region(0, 0, kWidth, rows);
+    const Path path = Ombrel::Kernels::choosePath().path;
+    for (auto _ : state) {
+        filter.executeOnPath(input, output, region, path, stores);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["MB"] = 2.0 * kPixelBytes[depth] * kWidth * rows / 1e6;
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * rows);
+}
+constexpr int kStoresRows[] = {68, 136, 273, 546, 1092, 2160};
+
 // A second thread kept for the two-thread runs of the roofline and the scalar kernel, so that no
 // run pays for starting one.
 class Helper {
@@ -373,6 +401,13 @@ std::string rooflineName(int depth, bool streaming, int threads) {
     return std::string("roofline/") + kDepthNames[depth] +
            (streaming ? "/streaming/" : "/ordinary/") + std::to_string(threads) + " threads";
 }
+// YUV to RGB, the cheapest arithmetic per byte.
+constexpr int kStoresType = 2;
+std::string storesName(int depth, int rows, Stores stores) {
+    return std::string("stores/") + kDepthNames[depth] + "/" + typeName(kStoresType) + "/" +
+           std::to_string(rows) + " rows/" +
+           (stores == Stores::Streaming ? "streaming" : "ordinary");
+}
 std::string kernelTwoThreadName(int depth, int type, Path path) {
     return kernelName(depth, type, path) + "/2 threads";
 }
@@ -539,6 +574,13 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
 } // namespace
 
 int main(int argc, char** argv) {
+    for (int depth = 0; depth < 3; ++depth)
+        for (int rows : kStoresRows)
+            for (Stores stores : {Stores::Ordinary, Stores::Streaming})
+                benchmark::RegisterBenchmark(storesName(depth, rows, stores).c_str(), storesBench,
+                                             depth, kStoresType, rows, stores)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
     // The compute-bound scaling: the scalar path's slowest-per-byte frame on two threads.
     benchmark::RegisterBenchmark(kernelTwoThreadName(0, kScalingType, Path::Scalar).c_str(),
                                  kernelTwoThreadBench, 0, kScalingType, Path::Scalar)

@@ -85,6 +85,20 @@ FAULTS = [
             ("Ombrel/Filter/Kernels/KernelBody.h", "return {o.r * k + 0.5f, o.g * m + 0.5f, o.b * m + 0.5f};", "return {o.r * k, o.g * m + 0.5f, o.b * m + 0.5f};"),
         ],
     ),
+    (
+        "16-bit YUV in channel units offset by the decoded one half, not 2^14",
+        [
+            ("Ombrel/Filter/Kernels/KernelBody.h", "constexpr float kHalf = 16384.0f;", "constexpr float kHalf = 0.5f;"),
+        ],
+    ),
+    (
+        "a streaming row leaves the pixels before its first aligned one unwritten",
+        [
+            ("Ombrel/Filter/OmbrelColorSpaceConversion.cpp", """    if (head > 0)
+        convertFew(vector, lanes, src, dst, head);
+""", ""),
+        ],
+    ),
 ]
 
 

@@ -3,11 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <type_traits>
 #include <utility>
 
 #include "Ombrel/Filter/Kernels/RowKernels.h"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#define OMBREL_STREAMING_STORES 1
+#else
+#define OMBREL_STREAMING_STORES 0
+#endif
 
 namespace Ombrel {
 
@@ -157,17 +165,18 @@ private:
     Pixel* row_;
 };
 
-// A depth's vector kernel for table row `row`, if the path has one.
+// A depth's vector kernel for table row `row`, or its stream kernel, if the path has one.
 template <class D>
-Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k, std::size_t row) {
+Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k, std::size_t row,
+                                                   bool stream = false) {
     if (k == nullptr || row >= static_cast<std::size_t>(Kernels::kKernelConversions))
         return nullptr;
     if constexpr (std::is_same_v<D, Depth8>)
-        return k->row8[row];
+        return stream ? k->stream8[row] : k->row8[row];
     else if constexpr (std::is_same_v<D, Depth16>)
-        return k->row16[row];
+        return stream ? k->stream16[row] : k->row16[row];
     else
-        return k->row32[row];
+        return stream ? k->stream32[row] : k->row32[row];
 }
 
 // Fewer pixels than a vector (a row's tail) through the vector kernel, by way of a vector's
@@ -182,10 +191,47 @@ void convertFew(Kernels::RowKernel<Pixel> kernel, int lanes, const Pixel* src, P
     std::copy(out, out + count, dst);
 }
 
+// 32-bit frames whose two worlds together hold more bytes than this are written with streaming
+// stores by BySize: the output would not stay in the last-level cache anyway, and streaming
+// stores write whole lines without first reading them, so the frame moves a third fewer bytes.
+// Measured (bench/RESULTS.md, the benchmark's stores rows) on a 32 MB last-level cache: 32-bit
+// YUV to RGB gains from about that size on and loses below it; the 8- and 16-bit kernels, with
+// four and two times the arithmetic per byte, gained nothing at any size up to 133 MB, so they
+// keep ordinary stores.
+constexpr std::size_t kStreamingBytes = std::size_t(32) << 20;
+
+// One row with streaming stores: the pixels before dst's first aligned one and the row's tail
+// through convertFew (ordinary stores), the vectors between through the stream kernel. A row
+// whose dst is not even aligned to its pixels runs the ordinary kernel.
+template <class Pixel>
+void convertRowStreaming(Kernels::RowKernel<Pixel> vector, Kernels::RowKernel<Pixel> stream,
+                         int lanes, int alignment, const Pixel* src, Pixel* dst, int width) {
+    const std::size_t address = reinterpret_cast<std::uintptr_t>(dst);
+    const std::size_t misaligned = address % static_cast<std::size_t>(alignment);
+    const int head =
+        address % sizeof(Pixel) != 0
+            ? lanes
+            : static_cast<int>((misaligned == 0 ? 0 : alignment - misaligned) / sizeof(Pixel));
+    if (head >= lanes || head >= width) {
+        const int whole = width / lanes * lanes;
+        vector(src, dst, whole);
+        if (whole < width)
+            convertFew(vector, lanes, src + whole, dst + whole, width - whole);
+        return;
+    }
+    if (head > 0)
+        convertFew(vector, lanes, src, dst, head);
+    const int whole = (width - head) / lanes * lanes;
+    stream(src + head, dst + head, whole);
+    if (head + whole < width)
+        convertFew(vector, lanes, src + head + whole, dst + head + whole, width - head - whole);
+}
+
 // Runs the row kernels over r, a non-empty region inside both worlds: the vector kernel, when
-// there is one, else the scalar one.
+// there is one (with streaming stores if asked), else the scalar one.
 template <class D>
 void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> vector, int lanes,
+                   Kernels::RowKernel<typename D::Pixel> stream, int alignment,
                    const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
     using Pixel = typename D::Pixel;
     Rows<const Pixel, const PF_Pixel> in(src.data, src.rowbytes, r);
@@ -197,12 +243,29 @@ void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> ve
         Pixel* d = out.get();
         if (vector == nullptr) {
             scalar(s, d, width);
-            continue;
+        } else if (stream != nullptr) {
+            convertRowStreaming(vector, stream, lanes, alignment, s, d, width);
+        } else {
+            vector(s, d, whole);
+            if (whole < width)
+                convertFew(vector, lanes, s + whole, d + whole, width - whole);
         }
-        vector(s, d, whole);
-        if (whole < width)
-            convertFew(vector, lanes, s + whole, d + whole, width - whole);
     }
+#if OMBREL_STREAMING_STORES
+    // Streaming stores are weakly ordered: fenced before the band returns, so that the thread
+    // that waits for the band sees them.
+    if (vector != nullptr && stream != nullptr)
+        _mm_sfence();
+#endif
+}
+
+// The bytes of a frame's worlds: both, or one when src and dst are the same world.
+std::size_t frameBytes(const PF_LayerDef& src, const PF_LayerDef& dst) {
+    const auto bytes = [](const PF_LayerDef& w) {
+        return static_cast<std::size_t>(w.rowbytes < 0 ? -w.rowbytes : w.rowbytes) *
+               static_cast<std::size_t>(w.height < 0 ? 0 : w.height);
+    };
+    return bytes(src) + (src.data == dst.data ? 0 : bytes(dst));
 }
 
 } // namespace
@@ -212,41 +275,54 @@ public:
     explicit Impl(const Parameter& param) : param_(param) {}
 
     // The whole region on one kernel path (null kernels: the scalar code alone).
-    void execute(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* kernels) {
+    void execute(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* kernels,
+                 Stores stores) {
         if (!src.equalInSize(dst))
             return;
         switch (src.getBPC()) {
         case BPC_8:
-            _convert8(src, dst, region, kernels);
+            _convert8(src, dst, region, kernels, stores);
             break;
         case BPC_16:
-            _convert16(src, dst, region, kernels);
+            _convert16(src, dst, region, kernels, stores);
             break;
         case BPC_32:
-            _convert32(src, dst, region, kernels);
+            _convert32(src, dst, region, kernels, stores);
             break;
         }
     }
 
-    void _convert8(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
-        _convert<Depth8>(src, dst, region, k);
+    void _convert8(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
+                   Stores stores) {
+        _convert<Depth8>(src, dst, region, k, stores);
     }
-    void _convert16(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
-        _convert<Depth16>(src, dst, region, k);
+    void _convert16(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
+                    Stores stores) {
+        _convert<Depth16>(src, dst, region, k, stores);
     }
-    void _convert32(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
-        _convert<Depth32>(src, dst, region, k);
+    void _convert32(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
+                    Stores stores) {
+        _convert<Depth32>(src, dst, region, k, stores);
     }
 
 private:
     template <class D>
-    void _convert(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
+    void _convert(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
+                  Stores stores) {
         const Rect clipped = region.intersect(src.getSize());
         if (clipped.isEmpty())
             return;
         const std::size_t row = conversionIndex(param_.type());
+        const PF_LayerDef& in = *src.getWorld();
+        PF_LayerDef& out = *dst.getWorld();
+        const bool streaming =
+            OMBREL_STREAMING_STORES &&
+            (stores == Stores::Streaming ||
+             (stores == Stores::BySize && !D::kQuantized && frameBytes(in, out) > kStreamingBytes));
         convertRegion<D>(rowKernel<D>(param_.type()), vectorKernel<D>(k, row),
-                         k != nullptr ? k->lanes : 0, *src.getWorld(), *dst.getWorld(), clipped);
+                         k != nullptr ? k->lanes : 0,
+                         streaming ? vectorKernel<D>(k, row, true) : nullptr,
+                         k != nullptr ? k->streamAlignment : 0, in, out, clipped);
     }
 
     Parameter param_;
@@ -271,8 +347,9 @@ void ColorSpaceConversion::execute(Layer& src, Layer& dst, const Rect& region) {
 }
 
 void ColorSpaceConversion::executeOnPath(Layer& src, Layer& dst, const Rect& region,
-                                         Kernels::Path path) {
-    static_cast<Impl*>(holder->GetPtr())->execute(src, dst, region, Kernels::rowKernels(path));
+                                         Kernels::Path path, Stores stores) {
+    static_cast<Impl*>(holder->GetPtr())
+        ->execute(src, dst, region, Kernels::rowKernels(path), stores);
 }
 
 } // namespace Ombrel

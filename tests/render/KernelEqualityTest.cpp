@@ -48,13 +48,21 @@ std::vector<Path> vectorPaths() {
             GTEST_SKIP() << "no vector kernel path in this build or on this CPU";                  \
     } while (0)
 
+using Stores = ColorSpaceConversion::Stores;
+// Every vector path is compared with both kinds of stores, whatever the frame's size.
+constexpr Stores kStores[] = {Stores::Ordinary, Stores::Streaming};
+const char* storesName(Stores s) {
+    return s == Stores::Streaming ? "streaming stores" : "ordinary stores";
+}
+
 template <class P>
-void run(TestWorld<P>& src, TestWorld<P>& dst, Type type, const Rect& region, Path path) {
+void run(TestWorld<P>& src, TestWorld<P>& dst, Type type, const Rect& region, Path path,
+         Stores stores = Stores::BySize) {
     Records records;
     Layer in(&records.in, &records.out, &src.def, PixelTraits<P>::bpc);
     Layer out(&records.in, &records.out, &dst.def, PixelTraits<P>::bpc);
     ColorSpaceConversion(ColorSpaceConversion::Parameter().setType(type))
-        .executeOnPath(in, out, region, path);
+        .executeOnPath(in, out, region, path, stores);
 }
 
 std::string typeName(Type t) {
@@ -87,22 +95,24 @@ template <class P>
 void expectPathsAgree(TestWorld<P>& src, int width, int height, Type type) {
     TestWorld<P> expected(width, height);
     run(src, expected, type, Rect(0, 0, width, height), Path::Scalar);
-    for (Path path : vectorPaths()) {
-        TestWorld<P> got(width, height);
-        run(src, got, type, Rect(0, 0, width, height), path);
-        if (got.sameBytes(expected))
-            continue;
-        int shown = 0;
-        for (int y = 0; y < height && shown < 5; ++y)
-            for (int x = 0; x < width && shown < 5; ++x)
-                if (std::memcmp(&got.at(x, y), &expected.at(x, y), sizeof(P)) != 0) {
-                    ADD_FAILURE() << Kernels::pathName(path) << ", " << typeName(type) << ", pixel "
-                                  << x << "," << y << " " << pixelText(src.at(x, y)) << ": "
-                                  << pixelText(got.at(x, y)) << " instead of "
-                                  << pixelText(expected.at(x, y));
-                    ++shown;
-                }
-    }
+    for (Path path : vectorPaths())
+        for (Stores stores : kStores) {
+            TestWorld<P> got(width, height);
+            run(src, got, type, Rect(0, 0, width, height), path, stores);
+            if (got.sameBytes(expected))
+                continue;
+            int shown = 0;
+            for (int y = 0; y < height && shown < 5; ++y)
+                for (int x = 0; x < width && shown < 5; ++x)
+                    if (std::memcmp(&got.at(x, y), &expected.at(x, y), sizeof(P)) != 0) {
+                        ADD_FAILURE()
+                            << Kernels::pathName(path) << ", " << storesName(stores) << ", "
+                            << typeName(type) << ", pixel " << x << "," << y << " "
+                            << pixelText(src.at(x, y)) << ": " << pixelText(got.at(x, y))
+                            << " instead of " << pixelText(expected.at(x, y));
+                        ++shown;
+                    }
+        }
 }
 
 class EveryType : public ::testing::TestWithParam<Type> {};
@@ -278,16 +288,17 @@ TYPED_TEST(KernelRows, TailsStridesAndOffsetsMatchTheScalarPath) {
             for (const Rect& region : regions) {
                 TestWorld<P> expected(width + 3, height, padding, this->sentinel());
                 run(src, expected, type, region, Path::Scalar);
-                for (Path path : vectorPaths()) {
-                    TestWorld<P> got(width + 3, height, padding + 2, this->sentinel());
-                    run(src, got, type, region, path);
-                    for (int y = 0; y < height; ++y)
-                        for (int x = 0; x < width + 3; ++x)
-                            ASSERT_TRUE(OmbrelTest::samePixel(got.at(x, y), expected.at(x, y)))
-                                << Kernels::pathName(path) << ", " << typeName(type) << ", width "
-                                << width << ", region left " << region.left << ", pixel " << x
-                                << "," << y;
-                }
+                for (Path path : vectorPaths())
+                    for (Stores stores : kStores) {
+                        TestWorld<P> got(width + 3, height, padding + 2, this->sentinel());
+                        run(src, got, type, region, path, stores);
+                        for (int y = 0; y < height; ++y)
+                            for (int x = 0; x < width + 3; ++x)
+                                ASSERT_TRUE(OmbrelTest::samePixel(got.at(x, y), expected.at(x, y)))
+                                    << Kernels::pathName(path) << ", " << storesName(stores) << ", "
+                                    << typeName(type) << ", width " << width << ", region left "
+                                    << region.left << ", pixel " << x << "," << y;
+                    }
             }
         }
 }
@@ -302,18 +313,20 @@ TYPED_TEST(KernelRows, InPlaceMatchesTheScalarPath) {
             this->fill(original, width, 2, rng);
             TestWorld<P> expected(width, 2, 1);
             run(original, expected, type, Rect(0, 0, width, 2), Path::Scalar);
-            for (Path path : vectorPaths()) {
-                TestWorld<P> same(width, 2, 1);
-                for (int y = 0; y < 2; ++y)
-                    for (int x = 0; x < width; ++x)
-                        same.at(x, y) = original.at(x, y);
-                run(same, same, type, Rect(0, 0, width, 2), path);
-                for (int y = 0; y < 2; ++y)
-                    for (int x = 0; x < width; ++x)
-                        ASSERT_TRUE(OmbrelTest::samePixel(same.at(x, y), expected.at(x, y)))
-                            << Kernels::pathName(path) << ", " << typeName(type) << ", width "
-                            << width << ", pixel " << x << "," << y;
-            }
+            for (Path path : vectorPaths())
+                for (Stores stores : kStores) {
+                    TestWorld<P> same(width, 2, 1);
+                    for (int y = 0; y < 2; ++y)
+                        for (int x = 0; x < width; ++x)
+                            same.at(x, y) = original.at(x, y);
+                    run(same, same, type, Rect(0, 0, width, 2), path, stores);
+                    for (int y = 0; y < 2; ++y)
+                        for (int x = 0; x < width; ++x)
+                            ASSERT_TRUE(OmbrelTest::samePixel(same.at(x, y), expected.at(x, y)))
+                                << Kernels::pathName(path) << ", " << storesName(stores) << ", "
+                                << typeName(type) << ", width " << width << ", pixel " << x << ","
+                                << y;
+                }
         }
 }
 

@@ -31,7 +31,9 @@
 //   16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0, and
 //   truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to), and
 //   optionally load16Units (load16 without the final 2^-15: the channels as integer-valued
-//   floats), which the 16-bit YUV kernels use.
+//   floats), which the 16-bit YUV kernels use, and optionally kStreamAlignment with store8,
+//   store16 and store32 templates whose <true> form writes with streaming stores to addresses
+//   aligned to kStreamAlignment bytes (the row kernels for frames larger than the caches).
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
@@ -367,6 +369,36 @@ struct HasLoad16Units<S, decltype(void(&S::load16Units))> {
     static constexpr bool value = true;
 };
 
+// Whether S has streaming store templates.
+template <class S, class = void>
+struct HasStreamingStores {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasStreamingStores<S, decltype(void(S::kStreamAlignment))> {
+    static constexpr bool value = true;
+};
+
+// A store helper of S, with streaming stores when kStream.
+template <class S, bool kStream, class Pixel, class A, class F>
+void storePixels(Pixel* p, A alpha, F r, F g, F b) {
+    if constexpr (kStream) {
+        if constexpr (sizeof(Pixel) == 4)
+            S::template store8<true>(p, alpha, r, g, b);
+        else if constexpr (sizeof(Pixel) == 8)
+            S::template store16<true>(p, alpha, r, g, b);
+        else
+            S::template store32<true>(p, alpha, r, g, b);
+    } else {
+        if constexpr (sizeof(Pixel) == 4)
+            S::store8(p, alpha, r, g, b);
+        else if constexpr (sizeof(Pixel) == 8)
+            S::store16(p, alpha, r, g, b);
+        else
+            S::store32(p, alpha, r, g, b);
+    }
+}
+
 // 16-bit YUV in channel units, 2^15 times the decoded values: the decode's multiplication by
 // 2^-15 and the quantiser's by 32768 drop out. Both formulas are sums and products by constants
 // of the channels (and of the offset 1/2, here 2^14), so every intermediate is 2^15 times the
@@ -377,7 +409,7 @@ struct HasLoad16Units<S, decltype(void(&S::load16Units))> {
 template <int T>
 constexpr bool kYuvInUnits16 = T == kRgbToYuv || T == kYuvToRgb;
 
-template <class S, int T>
+template <class S, int T, bool kStream>
 void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
     constexpr float kHalf = 16384.0f;
     for (int x = 0; x < count; x += S::kLanes) {
@@ -391,15 +423,16 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
             yuvToRgb(c, o, kHalf);
             q = {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f};
         }
-        S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+        storePixels<S, kStream>(dst + x, alpha, q.r.v, q.g.v, q.b.v);
     }
 }
 
-// Converts count pixels, a multiple of the vector width.
-template <class S, class D, int T>
+// Converts count pixels, a multiple of the vector width; with kStream, dst is aligned to
+// S::kStreamAlignment.
+template <class S, class D, int T, bool kStream = false>
 void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
     if constexpr (D::kBits == 16 && kYuvInUnits16<T> && HasLoad16Units<S>::value) {
-        convertRowYuvUnits16<S, T>(src, dst, count);
+        convertRowYuvUnits16<S, T, kStream>(src, dst, count);
         return;
     }
     for (int x = 0; x < count; x += S::kLanes) {
@@ -411,14 +444,11 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
             S::load16(src + x, alpha, c.r.v, c.g.v, c.b.v);
         convert<T>(c, o);
         const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
-        if constexpr (D::kBits == 8)
-            S::store8(dst + x, alpha, q.r.v, q.g.v, q.b.v);
-        else
-            S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+        storePixels<S, kStream>(dst + x, alpha, q.r.v, q.g.v, q.b.v);
     }
 }
 
-template <class S, int T>
+template <class S, int T, bool kStream = false>
 void convertRow32(const PF_PixelFloat* src, PF_PixelFloat* dst, int count) {
     for (int x = 0; x < count; x += S::kLanes) {
         typename S::F alpha;
@@ -430,7 +460,7 @@ void convertRow32(const PF_PixelFloat* src, PF_PixelFloat* dst, int count) {
             o = {o.r, o.g + 0.5f, o.b + 0.5f};
         else if constexpr (T == kRgbToHls || T == kRgbToHsb)
             o.r = o.r / 360.0f;
-        S::store32(dst + x, alpha, o.r.v, o.g.v, o.b.v);
+        storePixels<S, kStream>(dst + x, alpha, o.r.v, o.g.v, o.b.v);
     }
 }
 
@@ -439,12 +469,20 @@ void addConversion(RowKernels& k) {
     k.row8[T] = convertRow<S, Depth8, T>;
     k.row16[T] = convertRow<S, Depth16, T>;
     k.row32[T] = convertRow32<S, T>;
+    if constexpr (HasStreamingStores<S>::value) {
+        k.stream8[T] = convertRow<S, Depth8, T, true>;
+        k.stream16[T] = convertRow<S, Depth16, T, true>;
+        k.stream32[T] = convertRow32<S, T, true>;
+    }
 }
 
 template <class S>
 RowKernels makeRowKernels() {
     static_assert(S::kLanes <= kMaxLanes);
-    RowKernels k{S::kLanes, {}, {}, {}};
+    RowKernels k{};
+    k.lanes = S::kLanes;
+    if constexpr (HasStreamingStores<S>::value)
+        k.streamAlignment = S::kStreamAlignment;
     addConversion<S, kRgbToYuv>(k);
     addConversion<S, kYuvToRgb>(k);
     addConversion<S, kRgbToHls>(k);

@@ -46,7 +46,15 @@ struct Avx2 {
         return _mm256_and_ps(x, _mm256_cmp_ps(x, x, _CMP_EQ_OQ));
     }
 
-    static void put(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+    // Streaming stores need p aligned to the vector: see Sse2Traits.h.
+    static constexpr int kStreamAlignment = 32;
+    template <bool kStream = false>
+    static void put(void* p, I v) {
+        if constexpr (kStream)
+            _mm256_stream_si256(static_cast<__m256i*>(p), v);
+        else
+            _mm256_storeu_si256(static_cast<__m256i*>(p), v);
+    }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
@@ -72,6 +80,7 @@ struct Avx2 {
         return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_set1_ps(m), v));
     }
     // At 8 bits the packs do the whole quantiser: see KernelsSse41.cpp.
+    template <bool kStream = false>
     static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
         const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
         const I ar = _mm256_packs_epi32(a, _mm256_cvttps_epi32(r));
@@ -79,7 +88,7 @@ struct Avx2 {
         const I planes = _mm256_packus_epi16(ar, gb);
         const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
                                          8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-        put(p, _mm256_shuffle_epi8(planes, order));
+        put<kStream>(p, _mm256_shuffle_epi8(planes, order));
     }
 
     // Channel units (see Sse2Traits.h) times 2^-15, exact.
@@ -101,12 +110,13 @@ struct Avx2 {
         g = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(gb, z));
         b = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(gb, z));
     }
+    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F red, F green, F blue) {
         const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));
         const I gb = _mm256_packus_epi32(truncBelow(green, 32768.0f), truncBelow(blue, 32768.0f));
         const I s0 = _mm256_unpacklo_epi16(ar, gb), s1 = _mm256_unpackhi_epi16(ar, gb);
-        put(p, _mm256_unpacklo_epi16(s0, s1));
-        put(p + 4, _mm256_unpackhi_epi16(s0, s1));
+        put<kStream>(p, _mm256_unpacklo_epi16(s0, s1));
+        put<kStream>(p + 4, _mm256_unpackhi_epi16(s0, s1));
     }
 
     // A 4 x 4 transpose in each half: its own inverse.
@@ -126,12 +136,13 @@ struct Avx2 {
         b = _mm256_loadu_ps(f + 24);
         transpose(a, r, g, b);
     }
+    template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         transpose(a, r, g, b);
-        put(p, _mm256_castps_si256(a));
-        put(p + 2, _mm256_castps_si256(r));
-        put(p + 4, _mm256_castps_si256(g));
-        put(p + 6, _mm256_castps_si256(b));
+        put<kStream>(p, _mm256_castps_si256(a));
+        put<kStream>(p + 2, _mm256_castps_si256(r));
+        put<kStream>(p + 4, _mm256_castps_si256(g));
+        put<kStream>(p + 6, _mm256_castps_si256(b));
     }
 };
 

@@ -98,7 +98,15 @@ struct Avx512 {
                                    _mm512_min_ps(_mm512_set1_ps(1.0f), v));
     }
 
-    static void put(void* p, I v) { _mm512_storeu_si512(p, v); }
+    // Streaming stores need p aligned to the vector: see Sse2Traits.h.
+    static constexpr int kStreamAlignment = 64;
+    template <bool kStream = false>
+    static void put(void* p, I v) {
+        if constexpr (kStream)
+            _mm512_stream_si512(static_cast<__m512i*>(p), v);
+        else
+            _mm512_storeu_si512(p, v);
+    }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
@@ -122,6 +130,7 @@ struct Avx512 {
     // The saturating packs do the whole quantiser at 8 bits: see KernelsSse41.cpp. The packed
     // planes hold each quarter's reds, greens and blues (twice); a shuffle puts them in pixel
     // order and the loaded alpha bytes are blended in.
+    template <bool kStream = false>
     static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
         const I blue = _mm512_cvttps_epi32(b);
         const I planes =
@@ -132,7 +141,7 @@ struct Avx512 {
             _mm512_broadcast_i32x4(_mm_setr_epi8(z, 0, 4, 8, z, 1, 5, 9, z, 2, 6, 10, z, 3, 7, 11));
         const I rgb = _mm512_shuffle_epi8(planes, order);
         const __mmask64 alphaBytes = 0x1111111111111111ull;
-        put(p, _mm512_mask_blend_epi8(alphaBytes, rgb, raw));
+        put<kStream>(p, _mm512_mask_blend_epi8(alphaBytes, rgb, raw));
     }
 
     // Channel units (see Sse2Traits.h) times 2^-15, exact.
@@ -167,11 +176,12 @@ struct Avx512 {
     static I interleave(I ar, I gb, int half) {
         return _mm512_permutex2var_epi32(ar, _mm512_load_si512(kInterleave[half].d), gb);
     }
+    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
         const I ar = pairWords(a, quantise16(r));
         const I gb = pairWords(quantise16(g), quantise16(b));
-        put(p, interleave(ar, gb, 0));
-        put(p + 8, interleave(ar, gb, 1));
+        put<kStream>(p, interleave(ar, gb, 0));
+        put<kStream>(p + 8, interleave(ar, gb, 1));
     }
 
     // A 4 x 4 transpose in each quarter: its own inverse.
@@ -191,12 +201,13 @@ struct Avx512 {
         b = _mm512_loadu_ps(f + 48);
         transpose(a, r, g, b);
     }
+    template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         transpose(a, r, g, b);
-        put(p, _mm512_castps_si512(a));
-        put(p + 4, _mm512_castps_si512(r));
-        put(p + 8, _mm512_castps_si512(g));
-        put(p + 12, _mm512_castps_si512(b));
+        put<kStream>(p, _mm512_castps_si512(a));
+        put<kStream>(p + 4, _mm512_castps_si512(r));
+        put<kStream>(p + 8, _mm512_castps_si512(g));
+        put<kStream>(p + 12, _mm512_castps_si512(b));
     }
 };
 

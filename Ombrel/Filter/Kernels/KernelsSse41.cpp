@@ -45,6 +45,7 @@ struct Sse41 : Sse2 {
     // is finite and far below 2^31 (kernel_equality_tests checks all of them), so truncation
     // keeps it, and the packs' saturation maps negatives and NaN (INT_MIN) to 0 and anything
     // above 255 to 255.
+    template <bool kStream = false>
     static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
         const I a = _mm_and_si128(raw, _mm_set1_epi32(0xFF));
         const I ar = _mm_packs_epi32(a, _mm_cvttps_epi32(r));
@@ -52,11 +53,12 @@ struct Sse41 : Sse2 {
         // Planes of alphas, reds, greens and blues, interleaved into pixels.
         const I planes = _mm_packus_epi16(ar, gb);
         const I order = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-        put(p, _mm_shuffle_epi8(planes, order));
+        put<kStream>(p, _mm_shuffle_epi8(planes, order));
     }
+    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
-        store16Packed(p, _mm_packus_epi32(a, truncBelow(r, 32768.0f)),
-                      _mm_packus_epi32(truncBelow(g, 32768.0f), truncBelow(b, 32768.0f)));
+        store16Packed<kStream>(p, _mm_packus_epi32(a, truncBelow(r, 32768.0f)),
+                               _mm_packus_epi32(truncBelow(g, 32768.0f), truncBelow(b, 32768.0f)));
     }
 };
 

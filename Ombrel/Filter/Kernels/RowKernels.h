@@ -34,12 +34,18 @@ enum KernelConversion : int {
 // The widest vector, in pixels.
 constexpr int kMaxLanes = 16;
 
-// Indexed by the conversion's row.
+// Indexed by the conversion's row. The stream kernels write the same bytes with streaming stores
+// (past the caches, for frames larger than them) and need dst aligned to streamAlignment bytes;
+// null, and streamAlignment 0, on a path without them.
 struct RowKernels {
     int lanes; // pixels per vector
     RowKernel<PF_Pixel> row8[kKernelConversions];
     RowKernel<PF_Pixel16> row16[kKernelConversions];
     RowKernel<PF_PixelFloat> row32[kKernelConversions];
+    int streamAlignment;
+    RowKernel<PF_Pixel> stream8[kKernelConversions];
+    RowKernel<PF_Pixel16> stream16[kKernelConversions];
+    RowKernel<PF_PixelFloat> stream32[kKernelConversions];
 };
 
 // The kernels of a path, or null for the scalar path and for a path this build or CPU lacks.

@@ -62,7 +62,16 @@ struct Sse2 {
         return _mm_and_ps(x, _mm_cmpeq_ps(x, x));
     }
 
-    static void put(void* p, I v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+    // Streaming stores need p aligned to the vector (every store helper writes whole vectors at
+    // offsets that keep it so once the row's first pixel is aligned).
+    static constexpr int kStreamAlignment = 16;
+    template <bool kStream = false>
+    static void put(void* p, I v) {
+        if constexpr (kStream)
+            _mm_stream_si128(static_cast<__m128i*>(p), v);
+        else
+            _mm_storeu_si128(static_cast<__m128i*>(p), v);
+    }
 
     // Pixels are alpha, red, green, blue bytes: red is bits 8..15 of a 32-bit lane.
     static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
@@ -77,12 +86,13 @@ struct Sse2 {
     static I quantise(F v, float m) { return cvtt(minps(maxps(v, zero()), set1(m))); }
 
     // Alpha is the loaded pixels' own byte.
+    template <bool kStream = false>
     static void store8(PF_Pixel* p, I raw, F red, F green, F blue) {
         const I r = quantise(red, 255.0f), g = quantise(green, 255.0f), b = quantise(blue, 255.0f);
         const I argb = _mm_or_si128(
             _mm_or_si128(_mm_and_si128(raw, _mm_set1_epi32(0xFF)), _mm_slli_epi32(r, 8)),
             _mm_or_si128(_mm_slli_epi32(g, 16), _mm_slli_epi32(b, 24)));
-        put(p, argb);
+        put<kStream>(p, argb);
     }
 
     // A channel in channel units (0..65535, exact as a float) times 2^-15, exact.
@@ -111,15 +121,17 @@ struct Sse2 {
         return _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(x, bias), _mm_sub_epi32(y, bias)),
                              _mm_set1_epi16(static_cast<short>(0x8000)));
     }
+    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
-        store16Packed(p, pack16(a, quantise(r, 32768.0f)),
-                      pack16(quantise(g, 32768.0f), quantise(b, 32768.0f)));
+        store16Packed<kStream>(p, pack16(a, quantise(r, 32768.0f)),
+                               pack16(quantise(g, 32768.0f), quantise(b, 32768.0f)));
     }
     // ar: alphas then reds of four pixels as 16-bit values; gb: greens then blues.
+    template <bool kStream = false>
     static void store16Packed(PF_Pixel16* p, I ar, I gb) {
         const I s0 = _mm_unpacklo_epi16(ar, gb), s1 = _mm_unpackhi_epi16(ar, gb);
-        put(p, _mm_unpacklo_epi16(s0, s1));
-        put(p + 2, _mm_unpackhi_epi16(s0, s1));
+        put<kStream>(p, _mm_unpacklo_epi16(s0, s1));
+        put<kStream>(p + 2, _mm_unpackhi_epi16(s0, s1));
     }
 
     static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
@@ -130,12 +142,13 @@ struct Sse2 {
         b = _mm_loadu_ps(f + 12);
         _MM_TRANSPOSE4_PS(a, r, g, b);
     }
+    template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         _MM_TRANSPOSE4_PS(a, r, g, b);
-        put(p, _mm_castps_si128(a));
-        put(p + 1, _mm_castps_si128(r));
-        put(p + 2, _mm_castps_si128(g));
-        put(p + 3, _mm_castps_si128(b));
+        put<kStream>(p, _mm_castps_si128(a));
+        put<kStream>(p + 1, _mm_castps_si128(r));
+        put<kStream>(p + 2, _mm_castps_si128(g));
+        put<kStream>(p + 3, _mm_castps_si128(b));
     }
 };
 
