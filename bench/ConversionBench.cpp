@@ -359,16 +359,17 @@ void openCvBench(benchmark::State& state, int depth, int type, bool four) {
 }
 #endif
 
-// Seconds per iteration of each finished run, by name.
+// Seconds per iteration of each finished run, by name; with --benchmark_repetitions the best
+// repetition (on a busy machine the others count other processes' turns).
 class TableReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (!run.error_occurred && run.iterations > 0) {
+            if (!run.error_occurred && run.iterations > 0 && run.run_type == Run::RT_Iteration) {
                 const double n = static_cast<double>(run.iterations);
-                seconds[run.run_name.function_name] = run.real_accumulated_time / n;
-                cpuSeconds[run.run_name.function_name] = run.cpu_accumulated_time / n;
+                keepBest(seconds, run.run_name.function_name, run.real_accumulated_time / n);
+                keepBest(cpuSeconds, run.run_name.function_name, run.cpu_accumulated_time / n);
             }
     }
     // Megapixels per second of a run, 0 when it did not run.
@@ -378,6 +379,11 @@ public:
     std::map<std::string, double> seconds, cpuSeconds;
 
 private:
+    static void keepBest(std::map<std::string, double>& times, const std::string& name, double t) {
+        const auto it = times.find(name);
+        if (it == times.end() || t < it->second)
+            times[name] = t;
+    }
     static double rate(const std::map<std::string, double>& times, const std::string& name) {
         const auto it = times.find(name);
         return it == times.end() || it->second <= 0 ? 0.0 : kMegapixels / it->second;
@@ -455,6 +461,28 @@ double bestOpenCv(const TableReporter& r, int depth, int type) {
 
 const char* verdict(double reached, double target) {
     return reached <= 0 || target <= 0 ? "-" : reached >= target ? "yes" : "no";
+}
+
+void printStores(const TableReporter& r) {
+    std::printf("\nOrdinary against streaming stores, %s on the first rows of each frame, "
+                "milliseconds (wall clock):\n\n",
+                typeName(kStoresType));
+    std::printf("| depth | rows | MB in and out | ordinary | streaming | streaming/ordinary "
+                "|\n|---|---|---|---|---|---|\n");
+    for (int depth = 0; depth < 3; ++depth)
+        for (int rows : kStoresRows) {
+            const auto ms = [&](Stores stores) {
+                const auto it = r.seconds.find(storesName(depth, rows, stores));
+                return it == r.seconds.end() ? 0.0 : it->second * 1e3;
+            };
+            const double ordinary = ms(Stores::Ordinary), streaming = ms(Stores::Streaming);
+            if (ordinary <= 0 && streaming <= 0)
+                continue;
+            std::printf("| %s | %d | %.1f | %s | %s | %s |\n", kDepthNames[depth], rows,
+                        2.0 * kPixelBytes[depth] * kWidth * rows / 1e6,
+                        cell(ordinary, "%.2f").c_str(), cell(streaming, "%.2f").c_str(),
+                        ratio(streaming, ordinary).c_str());
+        }
 }
 
 void printRoofline(const TableReporter& r) {
@@ -563,6 +591,7 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
                         cell(copy).c_str(), ratio(k, copy).c_str());
         }
     printRoofline(r);
+    printStores(r);
     printTargets(r, Ombrel::Kernels::choosePath().path);
     std::printf("\nLoad average (1, 5, 15 min) before the run: %s; after: %s\n", loadBefore.c_str(),
                 loadAverage().c_str());
