@@ -207,11 +207,12 @@ template <class Pixel>
 void convertRowStreaming(Kernels::RowKernel<Pixel> vector, Kernels::RowKernel<Pixel> stream,
                          int lanes, int alignment, const Pixel* src, Pixel* dst, int width) {
     const std::size_t address = reinterpret_cast<std::uintptr_t>(dst);
-    const std::size_t misaligned = address % static_cast<std::size_t>(alignment);
+    const std::size_t aligned = static_cast<std::size_t>(alignment);
+    const std::size_t misaligned = address % aligned;
     const int head =
         address % sizeof(Pixel) != 0
             ? lanes
-            : static_cast<int>((misaligned == 0 ? 0 : alignment - misaligned) / sizeof(Pixel));
+            : static_cast<int>((misaligned == 0 ? 0 : aligned - misaligned) / sizeof(Pixel));
     if (head >= lanes || head >= width) {
         const int whole = width / lanes * lanes;
         vector(src, dst, whole);
