@@ -158,7 +158,11 @@ struct Faults {
     bool nullInputWorld = false;  // checkout_layer_pixels succeeds with a null world
     bool nullOutputWorld = false; // checkout_output succeeds with a null world
     std::optional<PF_PixelFormat> reportedPixelFormat{}; // what PF_GetPixelFormat says of any world
-    std::optional<A_long> reportedThreads{};             // what AEGP_GetNumThreads says
+    // What PF_GetPixelFormat says of a frame's output world alone, and an error it returns for
+    // that world alone (0: none); the input's answer stays true.
+    std::optional<PF_PixelFormat> reportedOutputPixelFormat{};
+    PF_Err outputPixelFormatError = PF_Err_NONE;
+    std::optional<A_long> reportedThreads{}; // what AEGP_GetNumThreads says
     // When set, the faults above (all but the preset flags) apply only while the entry point
     // runs this command on the calling thread: a lock that fails in smart render alone, say.
     // Records made with CommandRecords send no command, so such faults never apply to them.
@@ -247,8 +251,20 @@ struct CommandResult {
     bool showMessage = false; // PF_OutFlag_DISPLAY_ERROR_MESSAGE was set
 };
 
+// The channel order of the worlds a frame is rendered through. The host's BGRA formats ("bgra"
+// at 8 bits, "BGra" at 32; there is none at 16) hold ARGB's channels in reverse order: blue,
+// green, red, alpha.
+enum class WorldOrder { Argb, Bgra };
+
 struct FrameRequest {
     const Image* input = nullptr; // the input layer, at the render depth
+    // Images stay ARGB whatever the worlds' order: the host moves the channels on the way into
+    // the input world and out of the output world. BGRA at 16 bits throws HostError.
+    WorldOrder worldOrder = WorldOrder::Argb;
+    // An output world of this pixel format instead of the input's (a host that hands the effect
+    // a world it cannot write); the outputs then hold that world as an image of its own depth.
+    // A format the host makes no worlds of throws HostError.
+    std::optional<PF_PixelFormat> outputFormat{};
     A_Time time{0, 1};
     A_long timeStep = 1;                  // frame duration in time.scale units
     std::optional<PF_LRect> outputRect{}; // what the host requests; default the whole layer

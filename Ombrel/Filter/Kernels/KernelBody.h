@@ -400,7 +400,7 @@ void addConversion(RowKernels& k) {
 template <class S>
 RowKernels makeRowKernels() {
     static_assert(S::kLanes <= kMaxLanes);
-    RowKernels k{S::kLanes, {}, {}, {}};
+    RowKernels k{S::kLanes, {}, {}, {}, {}, {}};
     addConversion<S, kRgbToYuv>(k);
     addConversion<S, kYuvToRgb>(k);
     addConversion<S, kRgbToHls>(k);
