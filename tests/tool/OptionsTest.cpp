@@ -63,6 +63,7 @@ TEST(CommandLine, MistakesNameTheOptionAndTheProblem) {
         {{"--from", "RGB to XYZ"}, "\"HSB to RGB\""},
         {{"--from", "0"}, "--from"},
         {{"--depth", "12"}, "8, 16 or 32"},
+        {{"--world-order", "rgba"}, "argb or bgra"},
         {{"--threads", "0"}, "--threads"},
         {{"--jobs", "two"}, "--jobs"},
         {{"--repeat", "-1"}, "--repeat"},
@@ -98,9 +99,10 @@ TEST(CommandLine, SizesParse) {
 
 TEST(CommandLine, UsageTextMentionsEveryOption) {
     const std::string text = usageText();
-    for (const char* option : {"--from", "--depth", "--threads", "--jobs", "--output", "--module",
-                               "--about", "--info", "--repeat", "--contact-sheet", "--size",
-                               "--quiet", "--fail-fast", "--help", "--tile-size", "--max-pixels"})
+    for (const char* option :
+         {"--from", "--depth", "--threads", "--jobs", "--output", "--module", "--about", "--info",
+          "--repeat", "--contact-sheet", "--size", "--quiet", "--fail-fast", "--help",
+          "--tile-size", "--max-pixels", "--world-order"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
     for (const Mode& c : kModes)
         EXPECT_NE(text.find(std::to_string(c.value) + " \"" + std::string(c.name) + "\""),
