@@ -239,9 +239,11 @@ protected:
 #if defined(_WIN32)
         const Bytes bytes = GetParam() ? makeElf(kPiPL) : makePE(kPiPLResource, 0xAA64);
         platform = GetParam() ? "Linux x86-64" : "Windows ARM64";
+        kind = GetParam() ? "an ELF module" : "a PE module";
 #else
         const Bytes bytes = GetParam() ? makePE(kPiPLResource) : makeElf(kPiPL, ".pipl", 1, 0xB7);
         platform = GetParam() ? "Windows x64" : "Linux AArch64";
+        kind = GetParam() ? "a PE module" : "an ELF module";
 #endif
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
@@ -257,6 +259,7 @@ protected:
         (std::string("ombrel-host-test-") + (GetParam() ? "other-system" : "other-processor") +
          ".module");
     std::string platform;
+    std::string kind; // with its article, as messages name it
 };
 
 TEST_P(ForeignModule, IsReadButNotLoaded) {
@@ -270,7 +273,7 @@ TEST_P(ForeignModule, IsReadButNotLoaded) {
 
     // Refused before the loader sees it, with the reason instead of the loader's complaint.
     EXPECT_EQ(refusal([&] { OmbrelHost::Module::load(path); }),
-              path.string() + ": a " + file.format +
+              path.string() + ": " + kind +
                   ": its binary cannot be loaded on this platform (it is for " + platform + ")");
 }
 

@@ -99,7 +99,7 @@ TEST(MacBundle, ADamagedCopyIsRefusedSayingWhichFileAndWhy) {
         {"no Info.plist", [](const fs::path& b) { fs::remove(b / "Contents" / "Info.plist"); },
          "a folder but not a bundle: it has no Contents/Info.plist"},
         {"no resource file", [](const fs::path& b) { fs::remove(b / kRsrc); },
-         "cannot open Contents/Resources/OmbrelColorSpaceConversion.rsrc"},
+         "Contents/Resources/OmbrelColorSpaceConversion.rsrc: no such file"},
         {"truncated resource file",
          [](const fs::path& b) {
              Bytes bytes = readFile(b / kRsrc);
