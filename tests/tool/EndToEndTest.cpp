@@ -3,6 +3,8 @@
 // can fail.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -487,6 +489,12 @@ TEST_P(Failure, ExplainsItselfAndWritesNothing) {
     writeText(folder / "short.raw", std::string(10, '\0'));
     writeRawFile(folder / "frame.raw", testFrame(Depth::Bits16, 4, 4));
     writeText(folder / "notamodule.so", "not a module");
+    // Module files that would hang a reader or take gigabytes: refused at once. (Where the file
+    // system has no sparse files, the empty file left is refused the same way.)
+    ASSERT_EQ(::mkfifo((folder / "fifo.so").c_str(), 0600), 0);
+    writeText(folder / "sparse.so", "");
+    std::error_code sparse;
+    fs::resize_file(folder / "sparse.so", std::uintmax_t{3} << 30, sparse);
     const auto before = folder.entries();
 
     const ToolRun run = runTool(folder, c.args);
@@ -520,6 +528,18 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{
             "MissingModule", {"--module", "gone.so", "good.png", "-o", "x.png"}, 1, "gone.so"},
         FailureCase{"NotAModule", {"--module", "notamodule.so", "--info"}, 1, "notamodule.so"},
+        FailureCase{"FifoModule",
+                    {"--module", "fifo.so", "--info"},
+                    1,
+                    "fifo.so: not a module file: is a FIFO"},
+        FailureCase{"DeviceModule",
+                    {"--module", "/dev/zero", "--info"},
+                    1,
+                    "/dev/zero: not a module file: is a device"},
+        FailureCase{"SparseModule",
+                    {"--module", "sparse.so", "--info"},
+                    1,
+                    "sparse.so: not an effect module"},
         FailureCase{"BadMode", {"--from", "RGB to CMYK", "good.png"}, 2, "\"HSB to RGB\""},
         FailureCase{"BadDepth", {"--depth", "10", "good.png"}, 2, "--depth"},
         FailureCase{
