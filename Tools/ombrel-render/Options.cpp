@@ -128,6 +128,8 @@ Options parseCommandLine(const std::vector<std::string>& args) {
                 throw UsageError("--max-pixels: expected a whole number from 1 to " +
                                  std::to_string(kMaxPixels) + ", got '" + text + "'");
             options.maxPixels = *limit;
+        } else if (name == "--half") {
+            flag(options.half);
         } else if (name == "-q" || name == "--quiet") {
             flag(options.quiet);
         } else if (name == "--fail-fast") {
@@ -140,6 +142,8 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     }
 
     if (options.contactSheet) {
+        if (options.half)
+            throw UsageError("--half: the contact sheet is an 8-bit picture");
         if (options.output)
             throw UsageError("--contact-sheet writes its own file; leave out -o");
         if (options.inputs.size() > 1)
@@ -198,6 +202,8 @@ Options:
   --size WxH           size of a raw input, or of the chart (default 1024x512)
   --max-pixels N       refuse an input image of more than N pixels before decoding it
                        (default and most 268435456, 16384x16384)
+  --half               write EXR outputs as half floats, as pipelines store them (default:
+                       float)
   -q, --quiet          print nothing but errors
   --fail-fast          stop at the first frame that fails
   -h, --help           print this help
@@ -206,7 +212,7 @@ Inputs and outputs are PNG, TIFF, EXR or any format the image library reads, or 
 pixels (ARGB records at the render depth: uint8, uint16 little-endian 0..32768, or float32
 little-endian), row-major, no header; raw input needs --size and --depth. An INPUT containing
 %d or %04d names a numbered sequence. PNG stores 8-bit renders as 8 bits and deeper ones as
-16; TIFF stores the render's depth; EXR stores float.
+16; TIFF stores the render's depth; EXR stores float (half with --half).
 
 An output never overwrites another frame's input or another frame's output (a usage error);
 it may replace its own input. SIGINT and SIGTERM stop the run: no new frame starts, frames in

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <random>
 
+#include <OpenImageIO/imageio.h>
+
+#include "HandMadeFiles.h"
 #include "HostUnits.h"
 #include "ImageFileHelpers.h"
 #include "Modes.h"
@@ -264,6 +267,51 @@ TEST(Files, AnImageInputRendersAtItsOwnDepthAndKeepsPartialAlpha) {
     }
 }
 
+TEST(Files, HalfFloatFilesRenderAsTheSameImageStoredAsFloatAndHalfWritesHalf) {
+    TempFolder folder;
+    // A frame of values every half holds, as float (EXR) and as half (EXR, TIFF).
+    Image input = testFrame(Depth::Bits32, 16, 12);
+    auto throughHalf = [](Image& image) {
+        auto* p = reinterpret_cast<float*>(image.pixels.data());
+        for (std::size_t i = 0; i < image.pixels.size() / sizeof(float); ++i)
+            p[i] = static_cast<float>(half(p[i]));
+    };
+    throughHalf(input);
+    std::vector<double> rgba;
+    for (int y = 0; y < input.height; ++y)
+        for (int x = 0; x < input.width; ++x) {
+            const PF_PixelFloat& p = input.row<PF_PixelFloat>(y)[x];
+            rgba.insert(rgba.end(), {p.red, p.green, p.blue, p.alpha});
+        }
+    writeImage(folder / "float.exr", input, SampleType::Float);
+    writeText(folder / "half.tif",
+              tiffFile(input.width, input.height, 4, 16, 3, samplesLE(rgba, 16, 3)));
+    {
+        auto out = OIIO::ImageOutput::create("exr");
+        OIIO::ImageSpec header(input.width, input.height, 4, OIIO::TypeDesc::HALF);
+        ASSERT_TRUE(out->open((folder / "half.exr").string(), header));
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::DOUBLE, rgba.data()));
+        ASSERT_TRUE(out->close());
+    }
+    const Image want = expected(input, 1);
+    for (const char* name : {"float.exr", "half.exr", "half.tif"}) {
+        const std::string raw = std::string(name) + ".raw";
+        const ToolRun run = runTool(folder, {"-q", "--from", "1", name, "-o", raw});
+        ASSERT_EQ(run.exitCode, 0) << name << ": " << run.err;
+        EXPECT_TRUE(
+            samePixels(readRawFile(folder / raw, input.width, input.height, Depth::Bits32), want))
+            << name;
+    }
+
+    const ToolRun run = runTool(folder, {"-q", "--half", "float.exr", "-o", "out.exr"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(OIIO::ImageInput::open((folder / "out.exr").string())->spec().format,
+              OIIO::TypeDesc::HALF);
+    Image wantHalf = want;
+    throughHalf(wantHalf);
+    EXPECT_TRUE(samePixels(readImage(folder / "out.exr").image, wantHalf));
+}
+
 TEST(Files, DepthOptionConvertsOnTheWayInAndOut) {
     TempFolder folder;
     const Image input = testFrame(Depth::Bits8, 10, 3);
@@ -511,6 +559,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SeveralInputsOneFile", {"good.png", "good.png", "-o", "x.png"}, 2, "pattern"},
         FailureCase{"EmptySequence", {"none.%04d.png"}, 1, "no files match"},
         FailureCase{"UnknownOption", {"--colour", "red"}, 2, "unknown option"},
+        FailureCase{"HalfForAPng", {"--half", "good.png", "-o", "x.png"}, 2, "not an EXR file"},
         FailureCase{
             "ContactSheetFolderMissing", {"--contact-sheet", "no/s.png"}, 1, "does not exist"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -50,6 +50,7 @@ TEST(CommandLine, ReadsEveryOptionInItsSpellings) {
     EXPECT_EQ(parseCommandLine({}).maxPixels, kMaxPixels);
     EXPECT_TRUE(parseCommandLine({"--about", "--info"}).info);
     EXPECT_TRUE(parseCommandLine({"-h"}).help);
+    EXPECT_TRUE(parseCommandLine({"--half"}).half);
     EXPECT_EQ(parseCommandLine({"--contact-sheet", "s.png", "in.tif"}).contactSheet,
               std::filesystem::path("s.png"));
 }
@@ -78,6 +79,7 @@ TEST(CommandLine, MistakesNameTheOptionAndTheProblem) {
         {{"-o", ""}, "empty path"},
         {{"--contact-sheet", "s.png", "-o", "x.png"}, "-o"},
         {{"--contact-sheet", "s.png", "a.png", "b.png"}, "one input"},
+        {{"--contact-sheet", "s.png", "--half"}, "--half"},
     };
     for (const Case& c : cases) {
         const std::string message = usageErrorOf(c.args);
@@ -98,9 +100,10 @@ TEST(CommandLine, SizesParse) {
 
 TEST(CommandLine, UsageTextMentionsEveryOption) {
     const std::string text = usageText();
-    for (const char* option : {"--from", "--depth", "--threads", "--jobs", "--output", "--module",
-                               "--about", "--info", "--repeat", "--contact-sheet", "--size",
-                               "--quiet", "--fail-fast", "--help", "--tile-size", "--max-pixels"})
+    for (const char* option :
+         {"--from", "--depth", "--threads", "--jobs", "--output", "--module", "--about", "--info",
+          "--repeat", "--contact-sheet", "--size", "--quiet", "--fail-fast", "--help",
+          "--tile-size", "--max-pixels", "--half"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
     for (const Mode& c : kModes)
         EXPECT_NE(text.find(std::to_string(c.value) + " \"" + std::string(c.name) + "\""),
