@@ -505,6 +505,9 @@ struct FailureCase {
     std::vector<std::string> args;
     int exitCode;
     const char* message; // part of the one line on stderr
+    // Run as a user other than root (when the tests run as root, who may read and write
+    // anything): for permissions.
+    bool asOtherUser = false;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -521,13 +524,24 @@ TEST_P(Failure, ExplainsItselfAndWritesNothing) {
     writeText(folder / "short.raw", std::string(10, '\0'));
     writeRawFile(folder / "frame.raw", testFrame(Depth::Bits16, 4, 4));
     writeText(folder / "notamodule.so", "not a module");
+    writeText(folder / "readonly.png", "keep me");
+    fs::permissions(folder / "readonly.png", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_directory(folder / "locked"); // a folder its owner may not enter
+    fs::copy_file(folder / "good.png", folder / "locked" / "in.png");
+    fs::permissions(folder / "locked", fs::perms::none);
     const auto before = folder.entries();
 
-    const ToolRun run = runTool(folder, c.args);
+    std::vector<std::string> command{toolPath().string()};
+    if (c.asOtherUser && geteuid() == 0)
+        command = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", command[0]};
+    command.insert(command.end(), c.args.begin(), c.args.end());
+    const ToolRun run = runCommand(folder, command);
+    fs::permissions(folder / "locked", fs::perms::owner_all);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(run.err.rfind("ombrel-render: ", 0), 0u) << run.err;
     EXPECT_EQ(folder.entries(), before) << "a file was written or left behind";
+    EXPECT_EQ(readText(folder / "readonly.png"), "keep me");
     if (c.exitCode == 1) {
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
@@ -545,6 +559,18 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{
             "UnsupportedOutput", {"good.png", "-o", "x.qqq"}, 1, "x.qqq: unsupported format"},
         FailureCase{"UnwritableOutput", {"good.png", "-o", "nowhere/x.png"}, 1, "does not exist"},
+        FailureCase{"ReadOnlyOutput", {"good.png", "-o", "readonly.png"}, 1, "read-only"},
+        FailureCase{"ReadOnlyToAUser", {"good.png", "-o", "readonly.png"}, 1, "read-only", true},
+        FailureCase{"OutputInALockedFolder",
+                    {"good.png", "-o", "locked/x.png"},
+                    1,
+                    "locked/x.png: cannot write: permission denied",
+                    true},
+        FailureCase{"InputInALockedFolder",
+                    {"locked/in.png", "-o", "x.png"},
+                    1,
+                    "locked/in.png: cannot read: permission denied",
+                    true},
         FailureCase{"WrongRawSize",
                     {"--size", "4x4", "--depth", "8", "short.raw", "-o", "x.raw"},
                     1,
