@@ -34,8 +34,14 @@ std::optional<std::pair<int, int>> parseSize(const std::string& text) {
         return std::nullopt;
     const auto w = parseInteger(text.substr(0, x));
     const auto h = parseInteger(text.substr(x + 1));
-    if (!w || !h || *w < 1 || *h < 1 || *w > kMaxPixels || *h > kMaxPixels || *w * *h > kMaxPixels)
+    if (!w || !h || *w < 1 || *h < 1)
         return std::nullopt;
+    if (*w > kMaxSide || *h > kMaxSide)
+        throw UsageError("--size: " + text + " is over the host's limit of " +
+                         std::to_string(kMaxSide) + " pixels a side");
+    if (*w * *h > kMaxPixels)
+        throw UsageError("--size: " + text + " is " + std::to_string(*w * *h) +
+                         " pixels, over the host's limit of " + std::to_string(kMaxPixels));
     return std::pair<int, int>{static_cast<int>(*w), static_cast<int>(*h)};
 }
 

@@ -13,6 +13,7 @@
 #include "HostUnits.h"
 #include "ImageFileHelpers.h"
 #include "Modes.h"
+#include "PngBytes.h"
 #include "RawFiles.h"
 #include "ReferenceConversion.h"
 #include "RunTool.h"
@@ -524,6 +525,7 @@ TEST_P(Failure, ExplainsItselfAndWritesNothing) {
     writeText(folder / "short.raw", std::string(10, '\0'));
     writeRawFile(folder / "frame.raw", testFrame(Depth::Bits16, 4, 4));
     writeText(folder / "notamodule.so", "not a module");
+    writeText(folder / "wide.png", forgedPng(70000, 2));
     writeText(folder / "readonly.png", "keep me");
     fs::permissions(folder / "readonly.png", fs::perms::owner_read | fs::perms::group_read);
     fs::create_directory(folder / "locked"); // a folder its owner may not enter
@@ -571,6 +573,15 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     "locked/in.png: cannot read: permission denied",
                     true},
+        FailureCase{"WiderThanTheHost",
+                    {"wide.png", "-o", "x.png"},
+                    1,
+                    "wide.png: refused: the image is 70000x2, over the host's limit of 65536 "
+                    "pixels a side"},
+        FailureCase{"SizeOverTheHost",
+                    {"--size", "100000x100000", "-o", "x.png"},
+                    2,
+                    "over the host's limit of 65536 pixels a side"},
         FailureCase{"WrongRawSize",
                     {"--size", "4x4", "--depth", "8", "short.raw", "-o", "x.raw"},
                     1,
