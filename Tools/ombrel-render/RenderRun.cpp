@@ -60,7 +60,7 @@ void processFrame(OmbrelHost::Effect& effect, const Frame& frame, const Options&
     // Refuse an output that cannot be written before spending a render on it.
     std::optional<OutputFile> output;
     try {
-        output.emplace(frame.output, OutputFile::Accepts::FrameFiles);
+        output.emplace(frame.output, OutputFile::Accepts::FrameFiles, options.half);
     } catch (const std::exception& e) {
         throw FrameFailure{frame.output.string(), e.what()};
     }
