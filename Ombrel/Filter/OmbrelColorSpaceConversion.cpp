@@ -22,6 +22,7 @@ namespace Ombrel {
 namespace {
 
 using Type = ColorSpaceConversion::Parameter::Type;
+using Stores = ColorSpaceConversion::Stores;
 
 // One host pixel record per depth: its storage, channel scale M and hue scale K = M / 360
 // (the float nearest the quotient, applied in one multiplication).
@@ -59,6 +60,21 @@ struct Depth32 {
     }
     // NaN fails both comparisons of clamp, so it is caught after it.
     static float zeroIfNaN(float v) { return v == v ? v : 0.0f; }
+};
+
+// The BGRA records of the depths that have them: the same channels in other places.
+struct Depth8Bgra : Depth8 {
+    using Pixel = PixelBGRA8;
+    static ColorFloat<float> load(const Pixel& p) {
+        return Depth8::load(PF_Pixel{p.alpha, p.red, p.green, p.blue});
+    }
+};
+
+struct Depth32Bgra : Depth32 {
+    using Pixel = PixelBGRAFloat;
+    static ColorFloat<float> load(const Pixel& p) {
+        return Depth32::load(PF_PixelFloat{p.alpha, p.red, p.green, p.blue});
+    }
 };
 
 // A stored component (normalised channel) in the system's own units.
@@ -165,18 +181,21 @@ private:
     Pixel* row_;
 };
 
-// A depth's vector kernel for table row `row`, or its stream kernel, if the path has one.
+// A depth's vector kernel for table row `row`, if the path has one.
 template <class D>
-Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k, std::size_t row,
-                                                   bool stream = false) {
+Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k, std::size_t row) {
     if (k == nullptr || row >= static_cast<std::size_t>(Kernels::kKernelConversions))
         return nullptr;
     if constexpr (std::is_same_v<D, Depth8>)
-        return stream ? k->stream8[row] : k->row8[row];
+        return k->row8[row];
+    else if constexpr (std::is_same_v<D, Depth8Bgra>)
+        return k->row8Bgra[row];
     else if constexpr (std::is_same_v<D, Depth16>)
-        return stream ? k->stream16[row] : k->row16[row];
+        return k->row16[row];
+    else if constexpr (std::is_same_v<D, Depth32Bgra>)
+        return k->row32Bgra[row];
     else
-        return stream ? k->stream32[row] : k->row32[row];
+        return k->row32[row];
 }
 
 // Fewer pixels than a vector (a row's tail) through the vector kernel, by way of a vector's
@@ -191,13 +210,13 @@ void convertFew(Kernels::RowKernel<Pixel> kernel, int lanes, const Pixel* src, P
     std::copy(out, out + count, dst);
 }
 
-// 32-bit frames whose two worlds together hold more bytes than this are written with streaming
-// stores by BySize: the output would not stay in the last-level cache anyway, and streaming
-// stores write whole lines without first reading them, so the frame moves a third fewer bytes.
-// Measured (bench/RESULTS.md, the benchmark's stores rows) on a 32 MB last-level cache: 32-bit
-// YUV to RGB gains from about that size on and loses below it; the 8- and 16-bit kernels, with
-// four and two times the arithmetic per byte, gained nothing at any size up to 133 MB, so they
-// keep ordinary stores.
+// 32-bit ARGB frames whose two worlds together hold more bytes than this are written with
+// streaming stores by BySize: the output would not stay in the last-level cache anyway, and
+// streaming stores write whole lines without first reading them, so the frame moves a third
+// fewer bytes. Measured (bench/RESULTS.md) on a 32 MB last-level cache: 32-bit YUV to RGB gains
+// from about that size on and loses below it; 8- and 16-bit kernels with streaming stores, with
+// four and two times the arithmetic per byte, gained nothing at any size up to 133 MB, so those
+// depths have ordinary stores only.
 constexpr std::size_t kStreamingBytes = std::size_t(32) << 20;
 
 // One row with streaming stores: the pixels before dst's first aligned one and the row's tail
@@ -229,7 +248,7 @@ void convertRowStreaming(Kernels::RowKernel<Pixel> vector, Kernels::RowKernel<Pi
 }
 
 // Runs the row kernels over r, a non-empty region inside both worlds: the vector kernel, when
-// there is one (with streaming stores if asked), else the scalar one.
+// there is one (its stream form when given one), else the scalar one.
 template <class D>
 void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> vector, int lanes,
                    Kernels::RowKernel<typename D::Pixel> stream, int alignment,
@@ -269,64 +288,114 @@ std::size_t frameBytes(const PF_LayerDef& src, const PF_LayerDef& dst) {
     return bytes(src) + (src.data == dst.data ? 0 : bytes(dst));
 }
 
+// What every band of a frame runs, decided once per frame: the loop of the layers' layout and
+// the row kernels of the conversion on the kernel path. The kernels are kept as untyped function
+// pointers and turned back into the layout's types by `run`, which was made for that layout.
+struct Plan {
+    using AnyRow = void (*)();
+    using Run = void (*)(const Plan& plan, const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r);
+
+    Run run = nullptr; // null: nothing to convert (layers of different sizes, unknown depth)
+    AnyRow scalar = nullptr;
+    AnyRow vector = nullptr; // null: the scalar kernel alone
+    int lanes = 0;
+    AnyRow stream = nullptr; // the vector kernel with streaming stores, when the frame takes them
+    int alignment = 0;       // of dst for the stream kernel, in bytes
+    const PF_LayerDef* src = nullptr; // the worlds it was made for
+    const PF_LayerDef* dst = nullptr;
+};
+
+template <class D>
+void runPlan(const Plan& plan, const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
+    convertRegion<D>(reinterpret_cast<RowKernel<D>>(plan.scalar),
+                     reinterpret_cast<Kernels::RowKernel<typename D::Pixel>>(plan.vector),
+                     plan.lanes,
+                     reinterpret_cast<Kernels::RowKernel<typename D::Pixel>>(plan.stream),
+                     plan.alignment, src, dst, r);
+}
+
+template <class D>
+void planLayout(Plan& plan, Type type, const Kernels::RowKernels* k, Stores stores) {
+    const std::size_t row = conversionIndex(type);
+    const Kernels::RowKernel<typename D::Pixel> vector = vectorKernel<D>(k, row);
+    plan.run = &runPlan<D>;
+    plan.scalar = reinterpret_cast<Plan::AnyRow>(rowKernel<D>(type));
+    plan.vector = reinterpret_cast<Plan::AnyRow>(vector);
+    plan.lanes = vector != nullptr ? k->lanes : 0;
+    // Only the 32-bit ARGB kernels have a stream form.
+    if constexpr (std::is_same_v<D, Depth32>) {
+        const bool streaming =
+            OMBREL_STREAMING_STORES && vector != nullptr &&
+            (stores == Stores::Streaming ||
+             (stores == Stores::BySize && frameBytes(*plan.src, *plan.dst) > kStreamingBytes));
+        if (streaming && k->stream32[row] != nullptr) {
+            plan.stream = reinterpret_cast<Plan::AnyRow>(k->stream32[row]);
+            plan.alignment = k->streamAlignment;
+        }
+    }
+}
+
 } // namespace
 
 class ColorSpaceConversion::Impl {
 public:
     explicit Impl(const Parameter& param) : param_(param) {}
 
-    // The whole region on one kernel path (null kernels: the scalar code alone).
-    void execute(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* kernels,
-                 Stores stores) {
+    // The plan for src and dst on one kernel path (null kernels: the scalar code alone). The
+    // layout is the source's: the depth of dst is not looked at, and the render path gives both
+    // layers the layout of one pixel format.
+    Plan plan(Layer& src, Layer& dst, const Kernels::RowKernels* kernels,
+              Stores stores = Stores::BySize) const {
+        Plan p;
+        p.src = src.getWorld();
+        p.dst = dst.getWorld();
         if (!src.equalInSize(dst))
-            return;
+            return p;
+        const bool bgra = src.getChannelOrder() == ChannelOrder::BGRA;
         switch (src.getBPC()) {
         case BPC_8:
-            _convert8(src, dst, region, kernels, stores);
+            if (bgra)
+                planLayout<Depth8Bgra>(p, param_.type(), kernels, stores);
+            else
+                planLayout<Depth8>(p, param_.type(), kernels, stores);
             break;
-        case BPC_16:
-            _convert16(src, dst, region, kernels, stores);
+        case BPC_16: // no BGRA world has 16 bits
+            planLayout<Depth16>(p, param_.type(), kernels, stores);
             break;
         case BPC_32:
-            _convert32(src, dst, region, kernels, stores);
+            if (bgra)
+                planLayout<Depth32Bgra>(p, param_.type(), kernels, stores);
+            else
+                planLayout<Depth32>(p, param_.type(), kernels, stores);
             break;
         }
+        return p;
     }
 
-    void _convert8(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
-                   Stores stores) {
-        _convert<Depth8>(src, dst, region, k, stores);
-    }
-    void _convert16(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
-                    Stores stores) {
-        _convert<Depth16>(src, dst, region, k, stores);
-    }
-    void _convert32(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
-                    Stores stores) {
-        _convert<Depth32>(src, dst, region, k, stores);
-    }
-
-private:
-    template <class D>
-    void _convert(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k,
-                  Stores stores) {
+    // One region by a plan made for these layers.
+    static void execute(const Plan& p, Layer& src, Layer& dst, const Rect& region) {
+        if (p.run == nullptr)
+            return;
         const Rect clipped = region.intersect(src.getSize());
         if (clipped.isEmpty())
             return;
-        const std::size_t row = conversionIndex(param_.type());
-        const PF_LayerDef& in = *src.getWorld();
-        PF_LayerDef& out = *dst.getWorld();
-        const bool streaming =
-            OMBREL_STREAMING_STORES &&
-            (stores == Stores::Streaming ||
-             (stores == Stores::BySize && !D::kQuantized && frameBytes(in, out) > kStreamingBytes));
-        convertRegion<D>(rowKernel<D>(param_.type()), vectorKernel<D>(k, row),
-                         k != nullptr ? k->lanes : 0,
-                         streaming ? vectorKernel<D>(k, row, true) : nullptr,
-                         k != nullptr ? k->streamAlignment : 0, in, out, clipped);
+        p.run(p, *src.getWorld(), *dst.getWorld(), clipped);
     }
 
+    void prepare(Layer& src, Layer& dst) {
+        prepared_ = plan(src, dst, Kernels::rowKernels(Kernels::activePath()));
+    }
+    // The prepared plan when it was made for these worlds.
+    const Plan* preparedFor(Layer& src, Layer& dst) const {
+        if (prepared_.src == nullptr || prepared_.src != src.getWorld() ||
+            prepared_.dst != dst.getWorld())
+            return nullptr;
+        return &prepared_;
+    }
+
+private:
     Parameter param_;
+    Plan prepared_; // written by prepare before a frame's bands start, then only read
 };
 
 ColorSpaceConversion::ColorSpaceConversion(const Parameter& param) : holder(nullptr) {
@@ -343,14 +412,23 @@ void ColorSpaceConversion::execute(Layer& src, Layer& dst) {
     execute(src, dst, src.getSize());
 }
 
+void ColorSpaceConversion::prepare(Layer& src, Layer& dst) {
+    static_cast<Impl*>(holder->GetPtr())->prepare(src, dst);
+}
+
 void ColorSpaceConversion::execute(Layer& src, Layer& dst, const Rect& region) {
+    const Impl& impl = *static_cast<Impl*>(holder->GetPtr());
+    if (const Plan* plan = impl.preparedFor(src, dst)) {
+        Impl::execute(*plan, src, dst, region);
+        return;
+    }
     executeOnPath(src, dst, region, Kernels::activePath());
 }
 
 void ColorSpaceConversion::executeOnPath(Layer& src, Layer& dst, const Rect& region,
                                          Kernels::Path path, Stores stores) {
-    static_cast<Impl*>(holder->GetPtr())
-        ->execute(src, dst, region, Kernels::rowKernels(path), stores);
+    const Impl& impl = *static_cast<Impl*>(holder->GetPtr());
+    Impl::execute(impl.plan(src, dst, Kernels::rowKernels(path), stores), src, dst, region);
 }
 
 } // namespace Ombrel

@@ -27,13 +27,21 @@
 //   (ColorFloat::clamp(1) of one channel, then NaN read as 0), kMaskedArithmetic and either
 //   maskAdd, maskSub (src, m, a, b: m ? a op b : src), maskzAdd and maskzDiv (m, a, b: m ? a op b
 //   : +0), or keep(m, x) (m ? x : +0),
-//   load8/store8, load16/store16, load32/store32 (pixels to channel vectors and back; the 8- and
-//   16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0, and
-//   truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to), and
+//   load8At<A>/store8At<A>, load16/store16, load32/store32 (pixels to channel vectors and back;
+//   the 8- and 16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0,
+//   and truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to);
 //   optionally load16Units (load16 without the final 2^-15: the channels as integer-valued
-//   floats), which the 16-bit YUV kernels use, and optionally kStreamAlignment with store8,
-//   store16 and store32 templates whose <true> form writes with streaming stores to addresses
-//   aligned to kStreamAlignment bytes (the row kernels for frames larger than the caches).
+//   floats), which the 16-bit YUV kernels use, and optionally kStreamAlignment with a store32
+//   template whose <true> form writes with streaming stores to addresses aligned to
+//   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches).
+//
+// Channel order: the loads and stores work by memory position, so the body names the vectors for
+// the world's order. load32 and store32 hand over the four positions; in BGRA worlds position 0
+// is blue and 3 alpha, the reverse of ARGB, and that naming is all a BGRA kernel changes. At 8
+// bits load8At<A> and store8At<A> keep the loaded alpha byte at position A (0 in ARGB, 3 in
+// BGRA) and take the other three positions in memory order. A traits struct with only the ARGB
+// forms load8(p, raw, r, g, b) and store8 gets 8-bit ARGB kernels and no 8-bit BGRA ones (those
+// frames run the scalar code).
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
@@ -352,12 +360,60 @@ struct Depth8 {
     static constexpr float kMax = 255.0f;
     static constexpr float kHueScale = 255.0f / 360.0f;
 };
+struct Depth8Bgra : Depth8 {
+    using Pixel = PixelBGRA8;
+};
 struct Depth16 {
     using Pixel = PF_Pixel16;
     static constexpr int kBits = 16;
     static constexpr float kMax = 32768.0f;
     static constexpr float kHueScale = 32768.0f / 360.0f;
 };
+
+// Whether S has the 8-bit loads and stores of either channel order (load8At, store8At).
+template <class S, class = void>
+struct HasPositional8 {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasPositional8<S, decltype(void(&S::template load8At<0>))> {
+    static constexpr bool value = true;
+};
+
+constexpr bool isBgra(ChannelOrder o) {
+    return o == ChannelOrder::BGRA;
+}
+
+// The float pixel record of a channel order.
+template <ChannelOrder O>
+struct Pixel32Of {
+    using Type = PF_PixelFloat;
+};
+template <>
+struct Pixel32Of<ChannelOrder::BGRA> {
+    using Type = PixelBGRAFloat;
+};
+
+template <class S, ChannelOrder O>
+void load8(const void* p, typename S::I& raw, Rgb<S>& c) {
+    const auto* pixels = static_cast<const PF_Pixel*>(p);
+    if constexpr (isBgra(O))
+        S::template load8At<3>(pixels, raw, c.b.v, c.g.v, c.r.v);
+    else if constexpr (HasPositional8<S>::value)
+        S::template load8At<0>(pixels, raw, c.r.v, c.g.v, c.b.v);
+    else
+        S::load8(pixels, raw, c.r.v, c.g.v, c.b.v);
+}
+template <class S, ChannelOrder O>
+void store8(void* p, typename S::I raw, const Rgb<S>& q) {
+    auto* pixels = static_cast<PF_Pixel*>(p);
+    if constexpr (isBgra(O))
+        S::template store8At<3>(pixels, raw, q.b.v, q.g.v, q.r.v);
+    else if constexpr (HasPositional8<S>::value)
+        S::template store8At<0>(pixels, raw, q.r.v, q.g.v, q.b.v);
+    else
+        S::store8(pixels, raw, q.r.v, q.g.v, q.b.v);
+}
 
 // Whether S has load16Units.
 template <class S, class = void>
@@ -369,7 +425,7 @@ struct HasLoad16Units<S, decltype(void(&S::load16Units))> {
     static constexpr bool value = true;
 };
 
-// Whether S has streaming store templates.
+// Whether S has streaming stores (kStreamAlignment and store32<true>).
 template <class S, class = void>
 struct HasStreamingStores {
     static constexpr bool value = false;
@@ -378,26 +434,6 @@ template <class S>
 struct HasStreamingStores<S, decltype(void(S::kStreamAlignment))> {
     static constexpr bool value = true;
 };
-
-// A store helper of S, with streaming stores when kStream.
-template <class S, bool kStream, class Pixel, class A, class F>
-void storePixels(Pixel* p, A alpha, F r, F g, F b) {
-    if constexpr (kStream) {
-        if constexpr (sizeof(Pixel) == 4)
-            S::template store8<true>(p, alpha, r, g, b);
-        else if constexpr (sizeof(Pixel) == 8)
-            S::template store16<true>(p, alpha, r, g, b);
-        else
-            S::template store32<true>(p, alpha, r, g, b);
-    } else {
-        if constexpr (sizeof(Pixel) == 4)
-            S::store8(p, alpha, r, g, b);
-        else if constexpr (sizeof(Pixel) == 8)
-            S::store16(p, alpha, r, g, b);
-        else
-            S::store32(p, alpha, r, g, b);
-    }
-}
 
 // 16-bit YUV in channel units, 2^15 times the decoded values: the decode's multiplication by
 // 2^-15 and the quantiser's by 32768 drop out. Both formulas are sums and products by constants
@@ -409,7 +445,7 @@ void storePixels(Pixel* p, A alpha, F r, F g, F b) {
 template <int T>
 constexpr bool kYuvInUnits16 = T == kRgbToYuv || T == kYuvToRgb;
 
-template <class S, int T, bool kStream>
+template <class S, int T>
 void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
     constexpr float kHalf = 16384.0f;
     for (int x = 0; x < count; x += S::kLanes) {
@@ -423,44 +459,60 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
             yuvToRgb(c, o, kHalf);
             q = {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f};
         }
-        storePixels<S, kStream>(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+        S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
     }
 }
 
-// Converts count pixels, a multiple of the vector width; with kStream, dst is aligned to
-// S::kStreamAlignment.
-template <class S, class D, int T, bool kStream = false>
+// Converts count pixels, a multiple of the vector width. O is ARGB at 16 bits.
+template <class S, class D, int T, ChannelOrder O = ChannelOrder::ARGB>
 void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
     if constexpr (D::kBits == 16 && kYuvInUnits16<T> && HasLoad16Units<S>::value) {
-        convertRowYuvUnits16<S, T, kStream>(src, dst, count);
+        convertRowYuvUnits16<S, T>(src, dst, count);
         return;
     }
     for (int x = 0; x < count; x += S::kLanes) {
         typename S::I alpha;
         Rgb<S> c, o;
         if constexpr (D::kBits == 8)
-            S::load8(src + x, alpha, c.r.v, c.g.v, c.b.v);
+            load8<S, O>(src + x, alpha, c);
         else
             S::load16(src + x, alpha, c.r.v, c.g.v, c.b.v);
         convert<T>(c, o);
         const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
-        storePixels<S, kStream>(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+        if constexpr (D::kBits == 8)
+            store8<S, O>(dst + x, alpha, q);
+        else
+            S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
     }
 }
 
-template <class S, int T, bool kStream = false>
-void convertRow32(const PF_PixelFloat* src, PF_PixelFloat* dst, int count) {
+// With kStream, dst is aligned to S::kStreamAlignment.
+template <class S, int T, ChannelOrder O = ChannelOrder::ARGB, bool kStream = false>
+void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>::Type* dst,
+                  int count) {
+    static_assert(!kStream || !isBgra(O), "streaming stores are made for ARGB worlds only");
     for (int x = 0; x < count; x += S::kLanes) {
-        typename S::F alpha;
+        // The four channels by memory position, named for the order.
+        typename S::F p0, p1, p2, p3;
+        S::load32(reinterpret_cast<const PF_PixelFloat*>(src + x), p0, p1, p2, p3);
+        typename S::F& alpha = isBgra(O) ? p3 : p0;
         Rgb<S> c, o;
-        S::load32(src + x, alpha, c.r.v, c.g.v, c.b.v);
+        c.r.v = isBgra(O) ? p2 : p1;
+        c.g.v = isBgra(O) ? p1 : p2;
+        c.b.v = isBgra(O) ? p0 : p3;
         c = {{S::clampUnit(c.r.v)}, {S::clampUnit(c.g.v)}, {S::clampUnit(c.b.v)}};
         convert<T>(c, o);
         if constexpr (T == kRgbToYuv)
             o = {o.r, o.g + 0.5f, o.b + 0.5f};
         else if constexpr (T == kRgbToHls || T == kRgbToHsb)
             o.r = o.r / 360.0f;
-        storePixels<S, kStream>(dst + x, alpha, o.r.v, o.g.v, o.b.v);
+        auto* out = reinterpret_cast<PF_PixelFloat*>(dst + x);
+        if constexpr (kStream)
+            S::template store32<true>(out, alpha, o.r.v, o.g.v, o.b.v);
+        else if constexpr (isBgra(O))
+            S::store32(out, o.b.v, o.g.v, o.r.v, alpha);
+        else
+            S::store32(out, alpha, o.r.v, o.g.v, o.b.v);
     }
 }
 
@@ -469,11 +521,11 @@ void addConversion(RowKernels& k) {
     k.row8[T] = convertRow<S, Depth8, T>;
     k.row16[T] = convertRow<S, Depth16, T>;
     k.row32[T] = convertRow32<S, T>;
-    if constexpr (HasStreamingStores<S>::value) {
-        k.stream8[T] = convertRow<S, Depth8, T, true>;
-        k.stream16[T] = convertRow<S, Depth16, T, true>;
-        k.stream32[T] = convertRow32<S, T, true>;
-    }
+    if constexpr (HasPositional8<S>::value)
+        k.row8Bgra[T] = convertRow<S, Depth8Bgra, T, ChannelOrder::BGRA>;
+    k.row32Bgra[T] = convertRow32<S, T, ChannelOrder::BGRA>;
+    if constexpr (HasStreamingStores<S>::value)
+        k.stream32[T] = convertRow32<S, T, ChannelOrder::ARGB, true>;
 }
 
 template <class S>

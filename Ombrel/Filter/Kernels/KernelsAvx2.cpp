@@ -46,14 +46,15 @@ struct Avx2 {
         return _mm256_and_ps(x, _mm256_cmp_ps(x, x, _CMP_EQ_OQ));
     }
 
-    // Streaming stores need p aligned to the vector: see Sse2Traits.h.
+    static void put(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+    // Streaming stores, for store32<true>: see Sse2Traits.h.
     static constexpr int kStreamAlignment = 32;
-    template <bool kStream = false>
-    static void put(void* p, I v) {
+    template <bool kStream>
+    static void putAs(void* p, I v) {
         if constexpr (kStream)
             _mm256_stream_si256(static_cast<__m256i*>(p), v);
         else
-            _mm256_storeu_si256(static_cast<__m256i*>(p), v);
+            put(p, v);
     }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
@@ -68,11 +69,14 @@ struct Avx2 {
         return _mm256_setr_epi8(c, c, c, z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z, c, c, c,
                                 z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z);
     }
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+    // The colour bytes in memory order around the alpha byte at A (0 or 3).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
         raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        r = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(1)));
-        g = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(2)));
-        b = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(3)));
+        x = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first)));
+        y = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 2)));
     }
     // The quantiser with its lower clamp left to the saturating packs: v > m gives m; NaN
     // (truncated to INT_MIN) and negatives end as 0; the rest is truncated.
@@ -80,15 +84,24 @@ struct Avx2 {
         return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_set1_ps(m), v));
     }
     // At 8 bits the packs do the whole quantiser: see KernelsSse41.cpp.
-    template <bool kStream = false>
-    static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
-        const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
-        const I ar = _mm256_packs_epi32(a, _mm256_cvttps_epi32(r));
-        const I gb = _mm256_packs_epi32(_mm256_cvttps_epi32(g), _mm256_cvttps_epi32(b));
-        const I planes = _mm256_packus_epi16(ar, gb);
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        // Planes of the four channels in memory order.
+        I planes;
+        if constexpr (A == 0) {
+            const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
+            planes = _mm256_packus_epi16(
+                _mm256_packs_epi32(a, _mm256_cvttps_epi32(x)),
+                _mm256_packs_epi32(_mm256_cvttps_epi32(y), _mm256_cvttps_epi32(z)));
+        } else {
+            const I a = _mm256_srli_epi32(raw, 24);
+            planes = _mm256_packus_epi16(
+                _mm256_packs_epi32(_mm256_cvttps_epi32(x), _mm256_cvttps_epi32(y)),
+                _mm256_packs_epi32(_mm256_cvttps_epi32(z), a));
+        }
         const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
                                          8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-        put<kStream>(p, _mm256_shuffle_epi8(planes, order));
+        put(p, _mm256_shuffle_epi8(planes, order));
     }
 
     // Channel units (see Sse2Traits.h) times 2^-15, exact.
@@ -110,13 +123,12 @@ struct Avx2 {
         g = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(gb, z));
         b = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(gb, z));
     }
-    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F red, F green, F blue) {
         const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));
         const I gb = _mm256_packus_epi32(truncBelow(green, 32768.0f), truncBelow(blue, 32768.0f));
         const I s0 = _mm256_unpacklo_epi16(ar, gb), s1 = _mm256_unpackhi_epi16(ar, gb);
-        put<kStream>(p, _mm256_unpacklo_epi16(s0, s1));
-        put<kStream>(p + 4, _mm256_unpackhi_epi16(s0, s1));
+        put(p, _mm256_unpacklo_epi16(s0, s1));
+        put(p + 4, _mm256_unpackhi_epi16(s0, s1));
     }
 
     // A 4 x 4 transpose in each half: its own inverse.
@@ -139,10 +151,10 @@ struct Avx2 {
     template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         transpose(a, r, g, b);
-        put<kStream>(p, _mm256_castps_si256(a));
-        put<kStream>(p + 2, _mm256_castps_si256(r));
-        put<kStream>(p + 4, _mm256_castps_si256(g));
-        put<kStream>(p + 6, _mm256_castps_si256(b));
+        putAs<kStream>(p, _mm256_castps_si256(a));
+        putAs<kStream>(p + 2, _mm256_castps_si256(r));
+        putAs<kStream>(p + 4, _mm256_castps_si256(g));
+        putAs<kStream>(p + 6, _mm256_castps_si256(b));
     }
 };
 

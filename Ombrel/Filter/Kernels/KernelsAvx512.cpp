@@ -98,14 +98,15 @@ struct Avx512 {
                                    _mm512_min_ps(_mm512_set1_ps(1.0f), v));
     }
 
-    // Streaming stores need p aligned to the vector: see Sse2Traits.h.
+    static void put(void* p, I v) { _mm512_storeu_si512(p, v); }
+    // Streaming stores, for store32<true>: see Sse2Traits.h.
     static constexpr int kStreamAlignment = 64;
-    template <bool kStream = false>
-    static void put(void* p, I v) {
+    template <bool kStream>
+    static void putAs(void* p, I v) {
         if constexpr (kStream)
             _mm512_stream_si512(static_cast<__m512i*>(p), v);
         else
-            _mm512_storeu_si512(p, v);
+            put(p, v);
     }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
@@ -121,27 +122,33 @@ struct Avx512 {
         return _mm512_broadcast_i32x4(
             _mm_setr_epi8(c, c, c, z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z));
     }
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+    // The colour bytes in memory order around the alpha byte at A (0 or 3).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
         raw = _mm512_loadu_si512(p);
-        r = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(1)));
-        g = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(2)));
-        b = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(3)));
+        x = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first)));
+        y = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first + 2)));
     }
     // The saturating packs do the whole quantiser at 8 bits: see KernelsSse41.cpp. The packed
-    // planes hold each quarter's reds, greens and blues (twice); a shuffle puts them in pixel
-    // order and the loaded alpha bytes are blended in.
-    template <bool kStream = false>
-    static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
-        const I blue = _mm512_cvttps_epi32(b);
+    // planes hold each quarter's three colour channels in memory order (the last twice); a
+    // shuffle puts them in pixel order around the alpha byte at A (0 or 3), and the loaded alpha
+    // bytes are blended in.
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        const I last = _mm512_cvttps_epi32(z);
         const I planes =
-            _mm512_packus_epi16(_mm512_packs_epi32(_mm512_cvttps_epi32(r), _mm512_cvttps_epi32(g)),
-                                _mm512_packs_epi32(blue, blue));
-        const char z = -1;
-        const I order =
-            _mm512_broadcast_i32x4(_mm_setr_epi8(z, 0, 4, 8, z, 1, 5, 9, z, 2, 6, 10, z, 3, 7, 11));
-        const I rgb = _mm512_shuffle_epi8(planes, order);
-        const __mmask64 alphaBytes = 0x1111111111111111ull;
-        put<kStream>(p, _mm512_mask_blend_epi8(alphaBytes, rgb, raw));
+            _mm512_packus_epi16(_mm512_packs_epi32(_mm512_cvttps_epi32(x), _mm512_cvttps_epi32(y)),
+                                _mm512_packs_epi32(last, last));
+        const char n = -1; // the alpha byte, blended in below
+        const I order = A == 0 ? _mm512_broadcast_i32x4(_mm_setr_epi8(n, 0, 4, 8, n, 1, 5, 9, n, 2,
+                                                                      6, 10, n, 3, 7, 11))
+                               : _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, n, 1, 5, 9, n, 2, 6,
+                                                                      10, n, 3, 7, 11, n));
+        const I colours = _mm512_shuffle_epi8(planes, order);
+        const __mmask64 alphaBytes = A == 0 ? 0x1111111111111111ull : 0x8888888888888888ull;
+        put(p, _mm512_mask_blend_epi8(alphaBytes, colours, raw));
     }
 
     // Channel units (see Sse2Traits.h) times 2^-15, exact.
@@ -176,12 +183,11 @@ struct Avx512 {
     static I interleave(I ar, I gb, int half) {
         return _mm512_permutex2var_epi32(ar, _mm512_load_si512(kInterleave[half].d), gb);
     }
-    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
         const I ar = pairWords(a, quantise16(r));
         const I gb = pairWords(quantise16(g), quantise16(b));
-        put<kStream>(p, interleave(ar, gb, 0));
-        put<kStream>(p + 8, interleave(ar, gb, 1));
+        put(p, interleave(ar, gb, 0));
+        put(p + 8, interleave(ar, gb, 1));
     }
 
     // A 4 x 4 transpose in each quarter: its own inverse.
@@ -204,10 +210,10 @@ struct Avx512 {
     template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         transpose(a, r, g, b);
-        put<kStream>(p, _mm512_castps_si512(a));
-        put<kStream>(p + 4, _mm512_castps_si512(r));
-        put<kStream>(p + 8, _mm512_castps_si512(g));
-        put<kStream>(p + 12, _mm512_castps_si512(b));
+        putAs<kStream>(p, _mm512_castps_si512(a));
+        putAs<kStream>(p + 4, _mm512_castps_si512(r));
+        putAs<kStream>(p + 8, _mm512_castps_si512(g));
+        putAs<kStream>(p + 12, _mm512_castps_si512(b));
     }
 };
 

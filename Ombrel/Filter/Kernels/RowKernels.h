@@ -8,6 +8,7 @@
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
+#include "Ombrel/OmbrelPixelLayout.h"
 
 namespace Ombrel::Kernels {
 
@@ -34,17 +35,19 @@ enum KernelConversion : int {
 // The widest vector, in pixels.
 constexpr int kMaxLanes = 16;
 
-// Indexed by the conversion's row. The stream kernels write the same bytes with streaming stores
-// (past the caches, for frames larger than them) and need dst aligned to streamAlignment bytes;
-// null, and streamAlignment 0, on a path without them.
+// Indexed by the conversion's row.
 struct RowKernels {
     int lanes; // pixels per vector
     RowKernel<PF_Pixel> row8[kKernelConversions];
     RowKernel<PF_Pixel16> row16[kKernelConversions];
     RowKernel<PF_PixelFloat> row32[kKernelConversions];
+    // The BGRA worlds' (8 and 32 bits); null where the path has none, which runs the scalar code.
+    RowKernel<PixelBGRA8> row8Bgra[kKernelConversions];
+    RowKernel<PixelBGRAFloat> row32Bgra[kKernelConversions];
+    // The ARGB 32-bit kernels with streaming stores (past the caches, for frames larger than
+    // them): the same bytes, dst aligned to streamAlignment bytes. Null, and streamAlignment 0,
+    // on a path without them.
     int streamAlignment;
-    RowKernel<PF_Pixel> stream8[kKernelConversions];
-    RowKernel<PF_Pixel16> stream16[kKernelConversions];
     RowKernel<PF_PixelFloat> stream32[kKernelConversions];
 };
 

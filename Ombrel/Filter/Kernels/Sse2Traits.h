@@ -62,37 +62,51 @@ struct Sse2 {
         return _mm_and_ps(x, _mm_cmpeq_ps(x, x));
     }
 
-    // Streaming stores need p aligned to the vector (every store helper writes whole vectors at
-    // offsets that keep it so once the row's first pixel is aligned).
+    static void put(void* p, I v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+    // Streaming stores, for store32<true>: p aligned to the vector (store32 writes whole vectors
+    // at offsets that keep it so once the row's first pixel is aligned).
     static constexpr int kStreamAlignment = 16;
-    template <bool kStream = false>
-    static void put(void* p, I v) {
+    template <bool kStream>
+    static void putAs(void* p, I v) {
         if constexpr (kStream)
             _mm_stream_si128(static_cast<__m128i*>(p), v);
         else
-            _mm_storeu_si128(static_cast<__m128i*>(p), v);
+            put(p, v);
     }
 
-    // Pixels are alpha, red, green, blue bytes: red is bits 8..15 of a 32-bit lane.
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+    // Byte k (0..3) of each 32-bit lane, which holds one pixel.
+    template <int K>
+    static I byteAt(I raw) {
+        if constexpr (K == 3)
+            return _mm_srli_epi32(raw, 24);
+        else if constexpr (K == 0)
+            return _mm_and_si128(raw, _mm_set1_epi32(0xFF));
+        else
+            return _mm_and_si128(_mm_srli_epi32(raw, 8 * K), _mm_set1_epi32(0xFF));
+    }
+    // The three colour bytes of each pixel, in memory order, around the alpha byte at A (0 or 3).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
         raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const I byte = _mm_set1_epi32(0xFF);
-        r = dec8FromRepeated(repeat3(_mm_and_si128(_mm_srli_epi32(raw, 8), byte)));
-        g = dec8FromRepeated(repeat3(_mm_and_si128(_mm_srli_epi32(raw, 16), byte)));
-        b = dec8FromRepeated(repeat3(_mm_srli_epi32(raw, 24)));
+        x = dec8FromRepeated(repeat3(byteAt<first>(raw)));
+        y = dec8FromRepeated(repeat3(byteAt<first + 1>(raw)));
+        z = dec8FromRepeated(repeat3(byteAt<first + 2>(raw)));
     }
     // v clamped to 0..m and truncated; NaN and negatives give 0 (maxps keeps its second operand
     // then).
     static I quantise(F v, float m) { return cvtt(minps(maxps(v, zero()), set1(m))); }
 
-    // Alpha is the loaded pixels' own byte.
-    template <bool kStream = false>
-    static void store8(PF_Pixel* p, I raw, F red, F green, F blue) {
-        const I r = quantise(red, 255.0f), g = quantise(green, 255.0f), b = quantise(blue, 255.0f);
-        const I argb = _mm_or_si128(
-            _mm_or_si128(_mm_and_si128(raw, _mm_set1_epi32(0xFF)), _mm_slli_epi32(r, 8)),
-            _mm_or_si128(_mm_slli_epi32(g, 16), _mm_slli_epi32(b, 24)));
-        put<kStream>(p, argb);
+    // The colour bytes around the alpha byte at A, which is the loaded pixels' own.
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        const I qx = quantise(x, 255.0f), qy = quantise(y, 255.0f), qz = quantise(z, 255.0f);
+        const I alpha = _mm_and_si128(raw, _mm_set1_epi32(static_cast<int>(0xFFu << (8 * A))));
+        const I pixels = _mm_or_si128(
+            _mm_or_si128(alpha, _mm_slli_epi32(qx, 8 * first)),
+            _mm_or_si128(_mm_slli_epi32(qy, 8 * (first + 1)), _mm_slli_epi32(qz, 8 * (first + 2))));
+        put(p, pixels);
     }
 
     // A channel in channel units (0..65535, exact as a float) times 2^-15, exact.
@@ -121,17 +135,15 @@ struct Sse2 {
         return _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(x, bias), _mm_sub_epi32(y, bias)),
                              _mm_set1_epi16(static_cast<short>(0x8000)));
     }
-    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
-        store16Packed<kStream>(p, pack16(a, quantise(r, 32768.0f)),
-                               pack16(quantise(g, 32768.0f), quantise(b, 32768.0f)));
+        store16Packed(p, pack16(a, quantise(r, 32768.0f)),
+                      pack16(quantise(g, 32768.0f), quantise(b, 32768.0f)));
     }
     // ar: alphas then reds of four pixels as 16-bit values; gb: greens then blues.
-    template <bool kStream = false>
     static void store16Packed(PF_Pixel16* p, I ar, I gb) {
         const I s0 = _mm_unpacklo_epi16(ar, gb), s1 = _mm_unpackhi_epi16(ar, gb);
-        put<kStream>(p, _mm_unpacklo_epi16(s0, s1));
-        put<kStream>(p + 2, _mm_unpackhi_epi16(s0, s1));
+        put(p, _mm_unpacklo_epi16(s0, s1));
+        put(p + 2, _mm_unpackhi_epi16(s0, s1));
     }
 
     static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
@@ -145,10 +157,10 @@ struct Sse2 {
     template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         _MM_TRANSPOSE4_PS(a, r, g, b);
-        put<kStream>(p, _mm_castps_si128(a));
-        put<kStream>(p + 1, _mm_castps_si128(r));
-        put<kStream>(p + 2, _mm_castps_si128(g));
-        put<kStream>(p + 3, _mm_castps_si128(b));
+        putAs<kStream>(p, _mm_castps_si128(a));
+        putAs<kStream>(p + 1, _mm_castps_si128(r));
+        putAs<kStream>(p + 2, _mm_castps_si128(g));
+        putAs<kStream>(p + 3, _mm_castps_si128(b));
     }
 };
 
