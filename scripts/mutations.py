@@ -135,6 +135,29 @@ FAULTS = [
 """, ""),
         ],
     ),
+    (
+        "the pre-render data's deletion function frees nothing",
+        [
+            ("OmbrelPlugin.cpp", """void DeletePreRenderData(void* data) {
+    delete static_cast<PreRenderData*>(data);
+}""", """void DeletePreRenderData(void* /*data*/) {
+}"""),
+        ],
+    ),
+    (
+        "the suite helper's message copy writing its terminator past return_msg",
+        [
+            ("Util/AEFX_SuiteHelper.cpp", "i < sizeof(out_data->return_msg) - 1; ++i)", "i < sizeof(out_data->return_msg); ++i)"),
+        ],
+    ),
+    (
+        "the kernel path rule choosing AVX2 without the OS saving the YMM state",
+        [
+            ("Ombrel/Filter/Kernels/KernelPath.h", """    if (sse2 && sse41 && avx2 && osYmm)
+        return Path::Avx2;""", """    if (sse2 && sse41 && avx2)
+        return Path::Avx2;"""),
+        ],
+    ),
 ]
 
 

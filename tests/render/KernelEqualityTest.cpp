@@ -445,6 +445,51 @@ TEST(KernelPath, RequestIsHonouredWithinWhatTheCpuHas) {
         EXPECT_EQ(choosePath(Path::Avx512, Kernels::pathName(p)).path, p) << Kernels::pathName(p);
 }
 
+// The rule from processor and operating system values: a vector path needs the processor's
+// instructions and, from AVX2 on, the OS saving the wider registers' state.
+TEST(KernelPath, BestPathNeedsTheInstructionsAndTheOsState) {
+    constexpr unsigned kSse2 = 1u << 26;                                        // leaf 1 edx
+    constexpr unsigned kSse41 = 1u << 19, kOsxsave = 1u << 27, kAvx = 1u << 28; // leaf 1 ecx
+    constexpr unsigned kAvx2 = 1u << 5;                                         // leaf 7 ebx
+    constexpr unsigned kAvx512 = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
+    constexpr unsigned long long kYmm = 0x7, kZmm = 0xE7;
+    constexpr unsigned kAvxCpu = kSse41 | kOsxsave | kAvx;
+    struct Case {
+        const char* what;
+        unsigned maxLeaf, ecx1, edx1, ebx7;
+        unsigned long long xcr0;
+        Path best;
+    };
+    const Case cases[] = {
+        {"nothing", 13, 0, 0, 0, 0, Path::Scalar},
+        {"SSE2 only", 13, 0, kSse2, 0, 0, Path::Sse2},
+        {"SSE4.1 without SSE2", 13, kSse41, 0, 0, 0, Path::Scalar},
+        {"SSE4.1, no AVX", 13, kSse41, kSse2, kAvx2, kYmm, Path::Sse41},
+        {"AVX2, OS saves YMM", 13, kAvxCpu, kSse2, kAvx2, kYmm, Path::Avx2},
+        {"AVX2 without OSXSAVE", 13, kSse41 | kAvx, kSse2, kAvx2, kYmm, Path::Sse41},
+        {"AVX2, OS saves SSE only", 13, kAvxCpu, kSse2, kAvx2, 0x3, Path::Sse41},
+        {"AVX2, OS saves YMM but not SSE", 13, kAvxCpu, kSse2, kAvx2, 0x5, Path::Sse41},
+        {"AVX2 bit without AVX", 13, kSse41 | kOsxsave, kSse2, kAvx2, kYmm, Path::Sse41},
+        {"AVX2 bit, leaf 7 absent", 6, kAvxCpu, kSse2, kAvx2 | kAvx512, kZmm, Path::Sse41},
+        {"AVX-512, OS saves ZMM", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, kZmm, Path::Avx512},
+        {"AVX-512, OS saves YMM only", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, kYmm, Path::Avx2},
+        {"AVX-512 without opmask state", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, 0xC7, Path::Avx2},
+        {"AVX-512 without upper ZMM", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, 0x67, Path::Avx2},
+        {"AVX-512 without BW", 13, kAvxCpu, kSse2, kAvx2 | (kAvx512 & ~(1u << 30)), kZmm,
+         Path::Avx2},
+        {"AVX-512 without AVX2", 13, kAvxCpu, kSse2, kAvx512, kZmm, Path::Sse41},
+    };
+    for (const Case& c : cases) {
+        Kernels::CpuidValues v;
+        v.maxLeaf = c.maxLeaf;
+        v.leaf1[2] = c.ecx1;
+        v.leaf1[3] = c.edx1;
+        v.leaf7[1] = c.ebx7;
+        v.xcr0 = c.xcr0;
+        EXPECT_EQ(Kernels::bestPath(v), c.best) << c.what;
+    }
+}
+
 TEST(KernelPath, ThePathsThisCpuHasAreBuiltAndTheOthersRunScalar) {
     const Path best = Kernels::cpuBestPath();
     for (Path p : Kernels::kVectorPaths)
