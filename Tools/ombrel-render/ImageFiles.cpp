@@ -219,10 +219,48 @@ void checkHeader(const OIIO::ImageSpec& header, const InputFile& file, long long
         checkPlausibleSize(header.width, header.height, file.size(), *expansion);
 }
 
+// Subimages beyond these are not looked at: a file of more pages is read as if it had these.
+constexpr int kMaxSubimages = 4096;
+
+// Seeks `in` to the subimage to read and returns its index: `wanted`, or the first with colour
+// channels (else the first). Says which in one warning when the file holds several.
+int chooseSubimage(OIIO::ImageInput& in, std::optional<int> wanted, const Warn& warn) {
+    int count = 1;
+    std::optional<int> coloured =
+        hasColour(in.spec().channelnames) ? std::optional(0) : std::nullopt;
+    while (count < kMaxSubimages && in.seek_subimage(count, 0)) {
+        if (!coloured && hasColour(in.spec().channelnames))
+            coloured = count;
+        ++count;
+    }
+    in.geterror(); // the failed seek past the last one
+    if (wanted && *wanted >= count)
+        throw ToolError("no subimage " + std::to_string(*wanted) + ": the file holds " +
+                        (count == 1
+                             ? std::string("one (0)")
+                             : std::to_string(count) + " (0.." + std::to_string(count - 1) + ")"));
+    const int chosen = wanted.value_or(coloured.value_or(0));
+    if (!in.seek_subimage(chosen, 0))
+        throw ToolError("cannot read: " + libraryError(&in, "subimage " + std::to_string(chosen) +
+                                                                " cannot be read"));
+    if (count > 1 && warn) {
+        std::string channels;
+        for (const std::string& name : in.spec().channelnames)
+            channels += (channels.empty() ? "" : ", ") + name;
+        warn("holds " + std::to_string(count) + " subimages; subimage " + std::to_string(chosen) +
+             " (" + channels + ") is rendered" +
+             (wanted ? std::string()
+              : coloured
+                  ? std::string(", the first with colour channels; --subimage N picks another")
+                  : std::string("; --subimage N picks another")));
+    }
+    return chosen;
+}
+
 } // namespace
 
 ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long long maxPixels,
-                        const Warn& warn) {
+                        const Warn& warn, std::optional<int> subimage) {
     const InputFile file(path);
     if (startsLikePng(file)) {
         const PngLayout png = readPngLayout(file);
@@ -238,6 +276,7 @@ ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long l
     if (!in)
         throw ToolError("cannot read: " + libraryError<OIIO::ImageInput>(
                                               nullptr, "unsupported format or unreadable file"));
+    const int part = chooseSubimage(*in, subimage, warn);
     const OIIO::ImageSpec header = in->spec();
     checkHeader(header, file, maxPixels);
     const ChannelPlan chosen = planChannels(header.channelnames, warn);
@@ -272,10 +311,10 @@ ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long l
     std::vector<unsigned char> row(width * 4 * sampleBytes(type));
     for (int y0 = 0; y0 < header.height; y0 += bandRows) {
         const int y1 = std::min(header.height, y0 + bandRows);
-        const bool ok = tiled ? in->read_tiles(0, 0, header.x, header.x + header.width,
+        const bool ok = tiled ? in->read_tiles(part, 0, header.x, header.x + header.width,
                                                header.y + y0, header.y + y1, header.z, header.z + 1,
                                                chBegin, chEnd, memoryType(type), band.data())
-                              : in->read_scanlines(0, 0, header.y + y0, header.y + y1, header.z,
+                              : in->read_scanlines(part, 0, header.y + y0, header.y + y1, header.z,
                                                    chBegin, chEnd, memoryType(type), band.data());
         if (!ok)
             throw ToolError("cannot read: " + libraryError(in.get(), "the pixels cannot be read"));

@@ -31,10 +31,13 @@ struct ImageRead {
 };
 
 // Reads a regular file (anything else is refused before it is read) into host units at `depth`,
-// or at the depth the file's type suggests. Warnings (channels read in order, an unnamed alpha)
-// go to `warn`.
+// or at the depth the file's type suggests. Of a file holding several subimages (EXR parts, TIFF
+// pages), `subimage` (0-based), or by default the first whose channels have colour
+// (Channels.h), with a warning saying which. Warnings (channels read in order, an unnamed
+// alpha, the subimage) go to `warn`.
 ImageRead readImageFile(const std::filesystem::path& path, std::optional<Depth> depth,
-                        long long maxPixels, const Warn& warn);
+                        long long maxPixels, const Warn& warn,
+                        std::optional<int> subimage = std::nullopt);
 
 // Throws ToolError("unsupported format ...") when no writer that can write to memory handles
 // the target's extension.

@@ -271,6 +271,65 @@ TEST(ImageFiles, ChannelsAreTakenByName) {
     EXPECT_NE(cause.find("no R, G and B channels"), std::string::npos) << cause;
 }
 
+TEST(ImageFiles, TheSubimageRenderedIsTheFirstWithColourOrTheOneAskedForAndIsSaid) {
+    // Files of two subimages, each of one pixel whose channels hold its index + 1.
+    TempFolder folder;
+    auto writeParts = [&](const char* name, const std::vector<std::vector<std::string>>& parts) {
+        auto out = OIIO::ImageOutput::create(name);
+        ASSERT_TRUE(out && out->supports("multiimage")) << name;
+        std::vector<OIIO::ImageSpec> specs;
+        for (const auto& channels : parts) {
+            specs.emplace_back(1, 1, static_cast<int>(channels.size()), OIIO::TypeDesc::FLOAT);
+            specs.back().channelnames = channels;
+        }
+        ASSERT_TRUE(
+            out->open((folder / name).string(), static_cast<int>(specs.size()), specs.data()))
+            << out->geterror();
+        for (std::size_t i = 0; i < specs.size(); ++i) {
+            if (i > 0) {
+                ASSERT_TRUE(out->open((folder / name).string(), specs[i],
+                                      OIIO::ImageOutput::AppendSubimage));
+            }
+            const std::vector<float> v(specs[i].nchannels, float(i + 1) / 4);
+            ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, v.data()));
+        }
+        ASSERT_TRUE(out->close());
+    };
+    writeParts("depth-first.exr", {{"Z"}, {"R", "G", "B", "A"}});
+    writeParts("pages.tif", {{"R", "G", "B"}, {"R", "G", "B"}});
+    struct Case {
+        const char* file;
+        std::optional<int> wanted;
+        double red;       // of the pixel read
+        const char* said; // part of the one warning, or of the refusal when red < 0
+    };
+    const Case cases[] = {
+        {"depth-first.exr", {}, 0.5, "subimage 1 (R, G, B, A) is rendered, the first with colour"},
+        {"depth-first.exr", 0, 0.25, "subimage 0 (Z) is rendered"},
+        {"pages.tif", {}, 0.25, "holds 2 subimages; subimage 0"},
+        {"pages.tif", 1, 0.5, "subimage 1"},
+        {"pages.tif", 2, -1, "no subimage 2: the file holds 2 (0..1)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> warnings;
+        const auto read = [&] {
+            return readImageFile(
+                folder / c.file, Depth::Bits32, kMaxPixels,
+                [&](const std::string& w) { warnings.push_back(w); }, c.wanted);
+        };
+        if (c.red < 0) {
+            const std::string cause = causeOf([&] { read(); });
+            EXPECT_NE(cause.find(c.said), std::string::npos) << c.file << ": " << cause;
+            continue;
+        }
+        const ImageRead image = read();
+        EXPECT_FLOAT_EQ(rgbaAt(image.image, 0, 0)[0], c.red) << c.file;
+        ASSERT_GE(warnings.size(), 1u) << c.file;
+        EXPECT_NE(warnings.back().find(c.said), std::string::npos)
+            << c.file << ": " << warnings.back();
+    }
+}
+
 TEST(ImageFiles, TiledFilesReadAsTheirScanlinesDo) {
     TempFolder folder;
     const int w = 70, h = 45; // not a multiple of the tiles
