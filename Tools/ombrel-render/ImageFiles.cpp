@@ -206,6 +206,29 @@ bool alphaIsFull(SampleType type, const unsigned char* row, int width) {
     return alphaIsFull(reinterpret_cast<const float*>(row), width, 1.0f);
 }
 
+// Whether samples of type `kept` hold every value of type `given`.
+bool holdsEvery(OIIO::TypeDesc kept, OIIO::TypeDesc given) {
+    if (kept == given || kept == OIIO::TypeDesc::FLOAT)
+        return true;
+    if (given == OIIO::TypeDesc::UINT8)
+        return kept == OIIO::TypeDesc::UINT16 || kept == OIIO::TypeDesc::HALF;
+    return false;
+}
+
+// How a format's own coding changes what it is given, whatever the type; nothing for the
+// formats that keep their samples.
+const char* compressionLoss(const std::string& format) {
+    if (format == "jpeg")
+        return "its compression changes colours";
+    if (format == "webp")
+        return "its lossy compression changes colours";
+    if (format == "gif")
+        return "it holds at most 256 colours and alpha only as on or off";
+    if (format == "hdr")
+        return "it holds colours as 8-bit mantissas sharing one exponent (RGBE)";
+    return nullptr;
+}
+
 // What the file's header allows to be checked against its size, before decoding.
 void checkHeader(const OIIO::ImageSpec& header, const InputFile& file, long long maxPixels) {
     if (header.deep)
@@ -369,12 +392,14 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
         throw ToolError("cannot write: " +
                         libraryError(out.get(), "the encoder refused the image"));
 
+    // What the file will not hold as it was given, said in one line once the file is made.
+    std::vector<std::string> losses;
     const OIIO::TypeDesc asked = typeDesc(type);
     const OIIO::TypeDesc kept = out->spec().format;
-    if (warn &&
-        (kept.size() < asked.size() || (asked.is_floating_point() && !kept.is_floating_point())))
-        warn(format + " holds " + typeText(kept) + ", not " + typeText(asked) +
-             ": values are narrowed");
+    if (!holdsEvery(kept, asked))
+        losses.push_back("it holds " + typeText(kept) + ", not " + typeText(asked));
+    if (const char* loss = compressionLoss(format))
+        losses.emplace_back(loss);
 
     const std::size_t width = static_cast<std::size_t>(frame.width);
     const std::size_t pixelBytes = 4 * sampleBytes(type); // RGBA even when only RGB is written
@@ -399,8 +424,14 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
     }
     if (!out->close())
         throw ToolError("cannot write: " + libraryError(out.get(), "the encoder failed"));
-    if (dropped && warn)
-        warn(format + " holds no alpha: the frame's alpha is not written");
+    if (dropped)
+        losses.emplace_back("it holds no alpha, and the frame's alpha is not written");
+    if (!losses.empty() && warn) {
+        std::string text = format + " loses data: ";
+        for (std::size_t i = 0; i < losses.size(); ++i)
+            text += (i > 0 ? "; " : "") + losses[i];
+        warn(text);
+    }
     return bytes;
 }
 

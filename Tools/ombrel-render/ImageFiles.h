@@ -44,7 +44,9 @@ ImageRead readImageFile(const std::filesystem::path& path, std::optional<Depth> 
 void checkImageFormat(const std::filesystem::path& target);
 
 // The bytes of an image file of the format named by `target`'s extension holding `frame` as
-// `type`. What the format cannot hold (alpha, or the bits asked for) is narrowed with a warning.
+// `type`. What the format cannot hold (alpha, the bits asked for) is narrowed, and every way the
+// file loses data (those, and the lossy coding of JPEG, WebP, GIF and Radiance HDR) is said in
+// one warning.
 std::vector<std::uint8_t> encodeImageFile(const std::filesystem::path& target, const Image& frame,
                                           SampleType type, const Warn& warn);
 
