@@ -387,6 +387,9 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
     header.attribute("oiio:UnassociatedAlpha", 1);
     // There is no Exif to keep, and this library's TIFF writer fails on an empty Exif block.
     header.attribute("tiff:write_exif", 0);
+    // No time of writing (TIFF's DateTime, EXR's capDate), which the library fills in when this
+    // is absent: the same render gives the same bytes.
+    header.attribute("DateTime", "");
 
     if (!out->set_ioproxy(&memory) || !out->open(target.string(), header))
         throw ToolError("cannot write: " +

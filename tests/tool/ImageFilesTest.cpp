@@ -7,12 +7,15 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <ctime>
 #include <random>
+#include <thread>
 
 #include "HandMadeFiles.h"
 #include "HostUnits.h"
 #include "ImageFileHelpers.h"
 #include "PngBytes.h"
+#include "RawFiles.h"
 #include "TempFolder.h"
 
 using namespace OmbrelRender;
@@ -425,6 +428,27 @@ TEST(ImageFiles, EveryFormatThatLosesDataSaysSoInOneLine) {
             EXPECT_NE(warnings.front().find(part), std::string::npos)
                 << c.target << ": " << warnings.front();
     }
+}
+
+TEST(ImageFiles, TheSameFrameGivesTheSameBytesInAnotherSecond) {
+    // Nothing that varies between runs, such as the time of writing, goes into a file.
+    const Image frame = pattern(Depth::Bits32);
+    const auto encodeAll = [&] {
+        std::vector<std::vector<std::uint8_t>> files;
+        for (const auto& [target, type] :
+             {std::pair{"o.png", SampleType::UInt16}, std::pair{"o.tif", SampleType::Float},
+              std::pair{"o.exr", SampleType::Float}, std::pair{"o.exr", SampleType::Half}})
+            files.push_back(encodeImageFile(target, frame, type, {}));
+        files.push_back(encodeRaw(frame));
+        return files;
+    };
+    const auto first = encodeAll();
+    const std::time_t then = std::time(nullptr);
+    while (std::time(nullptr) == then)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto second = encodeAll();
+    for (std::size_t i = 0; i < first.size(); ++i)
+        EXPECT_TRUE(first[i] == second[i]) << "file " << i;
 }
 
 TEST(ImageFiles, AnImageTheJpegLibraryWouldDieOnIsRefused) {
