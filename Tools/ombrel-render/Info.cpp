@@ -4,6 +4,7 @@
 
 #include "Host/Text.h"
 #include "Ombrel/Filter/Kernels/KernelPath.h"
+#include "Reporter.h"
 
 namespace OmbrelRender {
 
@@ -34,10 +35,11 @@ namespace {
 
 void writePiPL(std::ostream& out, const std::filesystem::path& module,
                const OmbrelHost::PiPL& pipl) {
-    out << "Module: " << module.string() << '\n';
+    out << "Module: " << printable(module.string()) << '\n';
     out << "PiPL: " << pipl.properties.size() << " properties\n";
     for (const auto& p : pipl.properties)
-        out << "  " << p.vendor << ' ' << p.key << "  " << p.text << '\n';
+        out << "  " << printable(p.vendor) << ' ' << printable(p.key) << "  " << printable(p.text)
+            << '\n';
 }
 
 } // namespace
@@ -45,7 +47,7 @@ void writePiPL(std::ostream& out, const std::filesystem::path& module,
 std::string foreignModuleText(const OmbrelHost::ModuleFile& file, const OmbrelHost::PiPL& pipl) {
     std::ostringstream out;
     writePiPL(out, file.path, pipl);
-    out << "Binary: " << file.binary.string() << " (for " << file.platform
+    out << "Binary: " << printable(file.binary.string()) << " (for " << printable(file.platform)
         << "): cannot be loaded on this platform\n";
     return out.str();
 }
