@@ -1,5 +1,6 @@
 #include "Info.h"
 
+#include <cstring>
 #include <sstream>
 
 #include "Host/Text.h"
@@ -75,6 +76,25 @@ std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL
     out << "Conversion kernels: " << Ombrel::Kernels::pathName(kernels.path) << " ("
         << kernels.reason << ")\n";
     return out.str();
+}
+
+std::optional<std::string> unknownKernelWarning(const char* request) {
+    namespace K = Ombrel::Kernels;
+    if (request == nullptr)
+        return std::nullopt;
+    // Known when the rule answers as it does for no value or for some path's own name.
+    const K::Path best = K::cpuBestPath();
+    const char* reason = K::choosePath(best, request).reason;
+    std::string names;
+    bool known = std::strcmp(reason, K::choosePath(best, nullptr).reason) == 0;
+    for (const K::Path p : K::kPaths) {
+        known = known || std::strcmp(reason, K::choosePath(best, K::pathName(p)).reason) == 0;
+        names += (names.empty() ? "" : ", ") + std::string(K::pathName(p));
+    }
+    if (known)
+        return std::nullopt;
+    return "OMBREL_KERNEL='" + std::string(request) + "' is not a kernel path (" + names +
+           " or auto): " + reason;
 }
 
 std::string aboutText(const std::string& message) {
