@@ -101,6 +101,14 @@ Options parseCommandLine(const std::vector<std::string>& args) {
                 options.depth = OmbrelHost::Depth::Bits32;
             else
                 throw UsageError("--depth: expected 8, 16 or 32, got '" + text + "'");
+        } else if (name == "--world-order") {
+            const std::string text = value();
+            if (text == "argb")
+                options.worldOrder = OmbrelHost::WorldOrder::Argb;
+            else if (text == "bgra")
+                options.worldOrder = OmbrelHost::WorldOrder::Bgra;
+            else
+                throw UsageError("--world-order: expected argb or bgra, got '" + text + "'");
         } else if (name == "--threads") {
             options.threads = parseCount(name, value(), 1024);
         } else if (name == "--jobs") {
@@ -196,6 +204,8 @@ Options:
 )" + modeColumns() +
            R"(  --depth 8|16|32      bits per channel of the render (default: from the input file; 8 for
                        the chart)
+  --world-order ORDER  channel order of the host's worlds: argb (default) or bgra (8 and
+                       32 bits only); the files written are the same either way
   --threads N          threads the host reports and runs (default: the machine's)
   --jobs N             frames rendered at once (default 1)
   -o, --output PATH    output file; for several inputs a pattern with %d or %04d (the frame

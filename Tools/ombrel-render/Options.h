@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Host/Image.h"
+#include "Host/OmbrelHost.h"
 
 namespace OmbrelRender {
 
@@ -25,6 +26,7 @@ inline constexpr long long kMaxPixels = OmbrelHost::kMaxFramePixels;
 struct Options {
     int from = 1; // popup value 1..6
     std::optional<OmbrelHost::Depth> depth;
+    OmbrelHost::WorldOrder worldOrder = OmbrelHost::WorldOrder::Argb;
     int threads = 0; // 0: the machine's
     int jobs = 1;
     std::optional<std::string> output;

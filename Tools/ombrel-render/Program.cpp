@@ -141,8 +141,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
         try {
             const OmbrelHost::ModuleFile file = OmbrelHost::readModuleFile(modulePath);
             if (!file.loadableHere) {
-                reporter.print(
-                    foreignModuleText(file, OmbrelHost::decodePiPL(file.pipl, file.piplFormat)));
+                reporter.print(foreignModuleText(file, OmbrelHost::decodePiPL(file)));
                 return kExitOk;
             }
         } catch (const std::exception& e) {

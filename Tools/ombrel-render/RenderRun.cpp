@@ -70,7 +70,7 @@ void processFrame(OmbrelHost::Effect& effect, const Frame& frame, const Options&
     Rendered rendered;
     try {
         for (int run = 0; run < runs; ++run) {
-            rendered = renderFrame(effect, input, frame.number);
+            rendered = renderFrame(effect, input, frame.number, options.worldOrder);
             seconds.push_back(rendered.seconds);
             throwIfStopped();
         }

@@ -3,6 +3,8 @@
 // can fail.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -155,8 +157,14 @@ TEST_P(Conversion, MatchesTheDocumentedEncodingBitForBit) {
     const auto [depth, mode] = GetParam();
     TempFolder folder;
     const Image input = testFrame(depth);
-    EXPECT_TRUE(samePixels(renderRaw(folder, input, mode), expected(input, mode)))
+    const Image wanted = expected(input, mode);
+    EXPECT_TRUE(samePixels(renderRaw(folder, input, mode), wanted))
         << modeName(mode) << " at " << bits(depth) << " bits";
+    // The host's BGRA worlds (8 and 32 bits) write the same file.
+    if (depth != Depth::Bits16) {
+        EXPECT_TRUE(samePixels(renderRaw(folder, input, mode, {"--world-order", "bgra"}), wanted))
+            << modeName(mode) << " through BGRA worlds at " << bits(depth) << " bits";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModesAndDepths, Conversion,
@@ -408,9 +416,10 @@ public:
     KernelRequest& operator=(const KernelRequest&) = delete;
 };
 
-// Whichever kernel path the module runs, the frame's bytes are the scalar path's (every path and
-// conversion is compared in-process by kernel_equality_tests; here one of each depth, through the
-// environment); --info names the path, and a request it cannot meet falls back and says so.
+// Whichever kernel path the module runs, through ARGB or BGRA worlds, the frame's bytes are the
+// scalar path's (every path and conversion is compared in-process by kernel_equality_tests; here
+// each path at the depths that have BGRA worlds, through the environment); --info names the
+// path, and a request it cannot meet falls back and says so.
 TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
     TempFolder folder;
     struct Case {
@@ -419,7 +428,9 @@ TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
         const char* path;
     };
     const Case cases[] = {
-        {Depth::Bits8, 6, "avx512"}, {Depth::Bits16, 3, "avx2"}, {Depth::Bits32, 4, "sse2"}};
+        {Depth::Bits8, 6, "avx512"}, {Depth::Bits16, 3, "avx2"}, {Depth::Bits32, 4, "sse2"},
+        {Depth::Bits8, 2, "sse2"},   {Depth::Bits8, 3, "sse41"}, {Depth::Bits8, 5, "avx2"},
+        {Depth::Bits32, 1, "sse41"}, {Depth::Bits32, 6, "avx2"}, {Depth::Bits32, 3, "avx512"}};
     for (const Case& c : cases) {
         const Image input = testFrame(c.depth, 37, 5);
         Image scalar;
@@ -430,6 +441,11 @@ TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
         KernelRequest request(c.path);
         EXPECT_TRUE(samePixels(renderRaw(folder, input, c.mode), scalar))
             << c.path << ", " << bits(c.depth) << " bits, mode " << c.mode;
+        if (c.depth != Depth::Bits16) {
+            EXPECT_TRUE(
+                samePixels(renderRaw(folder, input, c.mode, {"--world-order", "bgra"}), scalar))
+                << c.path << ", BGRA worlds, " << bits(c.depth) << " bits, mode " << c.mode;
+        }
     }
     for (const char* path : {"scalar", "avx2", "neon"}) {
         KernelRequest request(path);
@@ -525,6 +541,12 @@ TEST_P(Failure, ExplainsItselfAndWritesNothing) {
     writeText(folder / "short.raw", std::string(10, '\0'));
     writeRawFile(folder / "frame.raw", testFrame(Depth::Bits16, 4, 4));
     writeText(folder / "notamodule.so", "not a module");
+    // Module files that would hang a reader or take gigabytes: refused at once. (Where the file
+    // system has no sparse files, the empty file left is refused the same way.)
+    ASSERT_EQ(::mkfifo((folder / "fifo.so").c_str(), 0600), 0);
+    writeText(folder / "sparse.so", "");
+    std::error_code sparse;
+    fs::resize_file(folder / "sparse.so", std::uintmax_t{3} << 30, sparse);
     writeText(folder / "wide.png", forgedPng(70000, 2));
     writeText(folder / "readonly.png", "keep me");
     fs::permissions(folder / "readonly.png", fs::perms::owner_read | fs::perms::group_read);
@@ -591,8 +613,25 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{
             "MissingModule", {"--module", "gone.so", "good.png", "-o", "x.png"}, 1, "gone.so"},
         FailureCase{"NotAModule", {"--module", "notamodule.so", "--info"}, 1, "notamodule.so"},
+        FailureCase{"FifoModule",
+                    {"--module", "fifo.so", "--info"},
+                    1,
+                    "fifo.so: not a module file: is a FIFO"},
+        FailureCase{"DeviceModule",
+                    {"--module", "/dev/zero", "--info"},
+                    1,
+                    "/dev/zero: not a module file: is a device"},
+        FailureCase{"SparseModule",
+                    {"--module", "sparse.so", "--info"},
+                    1,
+                    "sparse.so: not an effect module"},
         FailureCase{"BadMode", {"--from", "RGB to CMYK", "good.png"}, 2, "\"HSB to RGB\""},
         FailureCase{"BadDepth", {"--depth", "10", "good.png"}, 2, "--depth"},
+        FailureCase{
+            "BgraAtSixteenBits",
+            {"--size", "4x4", "--depth", "16", "--world-order", "bgra", "frame.raw", "-o", "x.raw"},
+            1,
+            "no BGRA worlds of 16 bits"},
         FailureCase{"SeveralInputsOneFile", {"good.png", "good.png", "-o", "x.png"}, 2, "pattern"},
         FailureCase{"EmptySequence", {"none.%04d.png"}, 1, "no files match"},
         FailureCase{"UnknownOption", {"--colour", "red"}, 2, "unknown option"},

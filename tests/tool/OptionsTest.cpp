@@ -65,6 +65,7 @@ TEST(CommandLine, MistakesNameTheOptionAndTheProblem) {
         {{"--from", "RGB to XYZ"}, "\"HSB to RGB\""},
         {{"--from", "0"}, "--from"},
         {{"--depth", "12"}, "8, 16 or 32"},
+        {{"--world-order", "rgba"}, "argb or bgra"},
         {{"--threads", "0"}, "--threads"},
         {{"--jobs", "two"}, "--jobs"},
         {{"--repeat", "-1"}, "--repeat"},
@@ -106,7 +107,7 @@ TEST(CommandLine, UsageTextMentionsEveryOption) {
     for (const char* option :
          {"--from", "--depth", "--threads", "--jobs", "--output", "--module", "--about", "--info",
           "--repeat", "--contact-sheet", "--size", "--quiet", "--fail-fast", "--help",
-          "--tile-size", "--max-pixels", "--half"})
+          "--tile-size", "--max-pixels", "--world-order", "--half"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
     for (const Mode& c : kModes)
         EXPECT_NE(text.find(std::to_string(c.value) + " \"" + std::string(c.name) + "\""),
