@@ -158,6 +158,20 @@ FAULTS = [
         return Path::Avx2;"""),
         ],
     ),
+    (
+        "ombrel-render: a PNG cut inside its IEND checksum compared against bytes never read",
+        [
+            ("Tools/ombrel-render/HeaderChecks.cpp", "if (at + 12 + length > file.size())", "if (at + 8 + length > file.size())"),
+            ("Tools/ombrel-render/HeaderChecks.cpp", """        if (file.readAt(at + 8 + length, stored, 4) != 4)
+            damaged("the file ends inside its " + type + " chunk");""", """        file.readAt(at + 8 + length, stored, 4);"""),
+        ],
+    ),
+    (
+        "ombrel-render: a dangling symbolic link at a temporary's name taken for a free name",
+        [
+            ("Tools/ombrel-render/AtomicFile.cpp", "while (fs::exists(fs::symlink_status(temp_, ec)));", "while (fs::exists(temp_, ec));"),
+        ],
+    ),
 ]
 
 
