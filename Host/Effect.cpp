@@ -158,8 +158,8 @@ private:
 constexpr int kMaxSmartRenders = 8;
 
 // Largest output world the host allocates for a frame, per side and in total.
-constexpr std::int64_t kMaxSide = 1 << 16;
-constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+constexpr std::int64_t kMaxSide = kMaxFrameSide;
+constexpr std::int64_t kMaxPixels = kMaxFramePixels;
 
 } // namespace
 

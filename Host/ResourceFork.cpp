@@ -4,7 +4,8 @@
 #include <set>
 #include <utility>
 
-#include "Host/OmbrelHost.h"
+#include "Host/ByteReader.h"
+#include "Host/HostError.h"
 #include "Host/Text.h"
 
 namespace OmbrelHost {
@@ -32,47 +33,28 @@ std::string n(std::uint64_t v) {
     return std::to_string(v);
 }
 
-// Big-endian reads within one area of the file (the whole file, the data or the map); reading
-// past the area's end reports which area and what was being read.
-class Area {
-public:
-    Area(std::span<const std::uint8_t> bytes, const char* name) : bytes_(bytes), name_(name) {}
+// Reading past the end of an area of the file (the whole file, the data or the map) reports
+// which area and what was being read.
+std::string pastArea(std::string_view area, std::uint64_t areaSize, std::uint64_t offset,
+                     std::uint64_t length, const std::string& what) {
+    return "inconsistent resource file: " + what + " (bytes " + n(offset) + " to " +
+           n(offset + length) + ") lies past the " + n(areaSize) + "-byte " + std::string(area);
+}
 
-    std::uint64_t size() const { return bytes_.size(); }
-    bool fits(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= bytes_.size() && length <= bytes_.size() - offset;
-    }
-    void need(std::uint64_t offset, std::uint64_t length, const std::string& what) const {
-        if (!fits(offset, length))
-            inconsistent(what + " (bytes " + n(offset) + " to " + n(offset + length) +
-                         ") lies past the " + n(bytes_.size()) + "-byte " + name_);
-    }
-    std::uint32_t u(std::uint64_t offset, int bytes, const std::string& what) const {
-        need(offset, static_cast<std::uint64_t>(bytes), what);
-        std::uint32_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v = (v << 8) | bytes_[static_cast<std::size_t>(offset) + static_cast<std::size_t>(i)];
-        return v;
-    }
-    std::span<const std::uint8_t> sub(std::uint64_t offset, std::uint64_t length) const {
-        return bytes_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
-    }
-
-private:
-    std::span<const std::uint8_t> bytes_;
-    const char* name_;
+struct Wanted {
+    std::string type;
+    int id;
 };
 
-} // namespace
-
-std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
-    const Area file(bytes, "file");
+// Every resource, or only the one `only` names, with its data; the others' data is checked but
+// not read.
+std::vector<MacResource> readResources(const ByteReader& file, const Wanted* only) {
     if (file.size() < kHeaderSize)
         truncated(n(file.size()) + " bytes, shorter than the 16-byte header");
-    const std::uint32_t dataOffset = file.u(0, 4, "the header");
-    const std::uint32_t mapOffset = file.u(4, 4, "the header");
-    const std::uint32_t dataLength = file.u(8, 4, "the header");
-    const std::uint32_t mapLength = file.u(12, 4, "the header");
+    const std::uint32_t dataOffset = file.u32(0, "the header");
+    const std::uint32_t mapOffset = file.u32(4, "the header");
+    const std::uint32_t dataLength = file.u32(8, "the header");
+    const std::uint32_t mapLength = file.u32(12, "the header");
     if (!file.fits(dataOffset, dataLength))
         truncated("the header puts " + n(dataLength) + " bytes of data at " + n(dataOffset) +
                   ", past the file's " + n(file.size()) + " bytes");
@@ -89,11 +71,14 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
         inconsistent("the map is " + n(mapLength) +
                      " bytes, too short for its header and type list");
 
-    const Area data(file.sub(dataOffset, dataLength), "data");
-    const Area map(file.sub(mapOffset, mapLength), "map");
+    // The map is read whole, the data only where a resource lies.
+    const ByteReader data = file.area(dataOffset, dataLength, "data", "the data");
+    const ByteReader map = file.area(mapOffset, mapLength, "map", "the map", true);
     // Resource compilers repeat the header at the map's start; some leave zeros.
-    const auto copy = map.sub(0, kHeaderSize);
-    if (!std::equal(copy.begin(), copy.end(), bytes.begin()) &&
+    const ByteReader headerArea = file.area(0, kHeaderSize, "header", "the header", true);
+    const auto header = headerArea.view(0, kHeaderSize, "the header");
+    const auto copy = map.view(0, kHeaderSize, "the map's copy of the header");
+    if (!std::equal(copy.begin(), copy.end(), header.begin()) &&
         std::any_of(copy.begin(), copy.end(), [](std::uint8_t b) { return b != 0; }))
         inconsistent("the map's copy of the header differs from the header");
 
@@ -109,6 +94,10 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
 
     std::vector<MacResource> resources;
     std::set<std::pair<std::string, int>> seen;
+    // Each resource's data (and its 4-byte length) takes its own bytes of the data area, so
+    // together they fit in it: references that share bytes would make a small file claim any
+    // number of copies of them.
+    std::uint64_t claimed = 0;
     for (std::uint64_t t = 0; t < typeCount; ++t) {
         const std::uint64_t entry = typeList + 2 + kTypeEntrySize * t;
         const std::string type = fourCCText(map.u(entry, 4, "a type"));
@@ -133,28 +122,51 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
             if (nameOffset != kNoName) {
                 const std::uint64_t name = std::uint64_t{nameList} + nameOffset;
                 const std::uint32_t length = map.u(name, 1, "the name of " + which);
-                map.need(name + 1, length, "the name of " + which);
-                const auto text = map.sub(name + 1, length);
+                const auto text = map.view(name + 1, length, "the name of " + which);
                 resource.name = std::string(text.begin(), text.end());
             }
-            const std::uint32_t length = data.u(at, 4, "the length of " + which);
-            data.need(at + 4, length, "the " + n(length) + " bytes of " + which);
-            const auto body = data.sub(at + 4, length);
-            resource.data.assign(body.begin(), body.end());
+            const std::uint32_t length = data.u32(at, "the length of " + which);
+            const std::string bytes = "the " + n(length) + " bytes of " + which;
+            data.need(at + 4, length, bytes);
+            claimed += 4 + std::uint64_t{length};
+            if (claimed > data.size())
+                inconsistent("its resources up to " + which + " claim " + n(claimed) +
+                             " bytes of data, more than the " + n(data.size()) +
+                             " bytes there are (they share bytes)");
             if (!seen.emplace(resource.type, resource.id).second)
                 inconsistent("two " + which + "s");
+            if (only != nullptr && (resource.type != only->type || resource.id != only->id))
+                continue;
+            resource.data = data.copy(at + 4, length, bytes);
             resources.push_back(std::move(resource));
         }
     }
     return resources;
 }
 
+} // namespace
+
+ByteReader resourceFileReader(std::span<const std::uint8_t> file) {
+    return ByteReader(file, Endian::big, pastArea, "file");
+}
+ByteReader resourceFileReader(const RegularFile& file) {
+    return ByteReader(file, Endian::big, pastArea, "file");
+}
+
+std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> file) {
+    return readResources(resourceFileReader(file), nullptr);
+}
+
+std::vector<std::uint8_t> piplFromResourceFile(const ByteReader& file) {
+    const Wanted pipl{"PiPL", kPiPLResourceId};
+    std::vector<MacResource> resources = readResources(file, &pipl);
+    if (resources.empty())
+        throw HostError("no PiPL: the resource file has no 'PiPL' resource 16000");
+    return std::move(resources.front().data);
+}
+
 std::vector<std::uint8_t> piplFromResourceFile(std::span<const std::uint8_t> file) {
-    std::vector<MacResource> resources = readResourceFile(file);
-    for (MacResource& r : resources)
-        if (r.type == "PiPL" && r.id == kPiPLResourceId)
-            return std::move(r.data);
-    throw HostError("no PiPL: the resource file has no 'PiPL' resource 16000");
+    return piplFromResourceFile(resourceFileReader(file));
 }
 
 } // namespace OmbrelHost

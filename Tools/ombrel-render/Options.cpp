@@ -34,8 +34,14 @@ std::optional<std::pair<int, int>> parseSize(const std::string& text) {
         return std::nullopt;
     const auto w = parseInteger(text.substr(0, x));
     const auto h = parseInteger(text.substr(x + 1));
-    if (!w || !h || *w < 1 || *h < 1 || *w > kMaxPixels || *h > kMaxPixels || *w * *h > kMaxPixels)
+    if (!w || !h || *w < 1 || *h < 1)
         return std::nullopt;
+    if (*w > kMaxSide || *h > kMaxSide)
+        throw UsageError("--size: " + text + " is over the host's limit of " +
+                         std::to_string(kMaxSide) + " pixels a side");
+    if (*w * *h > kMaxPixels)
+        throw UsageError("--size: " + text + " is " + std::to_string(*w * *h) +
+                         " pixels, over the host's limit of " + std::to_string(kMaxPixels));
     return std::pair<int, int>{static_cast<int>(*w), static_cast<int>(*h)};
 }
 
@@ -136,6 +142,8 @@ Options parseCommandLine(const std::vector<std::string>& args) {
                 throw UsageError("--max-pixels: expected a whole number from 1 to " +
                                  std::to_string(kMaxPixels) + ", got '" + text + "'");
             options.maxPixels = *limit;
+        } else if (name == "--half") {
+            flag(options.half);
         } else if (name == "-q" || name == "--quiet") {
             flag(options.quiet);
         } else if (name == "--fail-fast") {
@@ -148,6 +156,8 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     }
 
     if (options.contactSheet) {
+        if (options.half)
+            throw UsageError("--half: the contact sheet is an 8-bit picture");
         if (options.output)
             throw UsageError("--contact-sheet writes its own file; leave out -o");
         if (options.inputs.size() > 1)
@@ -156,6 +166,27 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     return options;
 }
 
+namespace {
+
+// The popup's entries for the usage text, three to a line under --from: 1 "RGB to YUV" ...
+std::string modeColumns() {
+    std::string text;
+    for (std::size_t i = 0; i < kModes.size(); ++i) {
+        std::string entry =
+            std::to_string(kModes[i].value) + " \"" + std::string(kModes[i].name) + "\"";
+        if (i % 3 == 0)
+            text += "                        ";
+        text += " " + entry;
+        if (i % 3 == 2 || i + 1 == kModes.size())
+            text += "\n";
+        else
+            text += std::string(entry.size() < 16 ? 16 - entry.size() : 1, ' ');
+    }
+    return text;
+}
+
+} // namespace
+
 std::string usageText() {
     return R"(Usage: ombrel-render [OPTIONS] [INPUT ...]
 
@@ -163,10 +194,9 @@ Renders each INPUT as one frame through the OmbrelColorSpaceConversion effect, l
 simulated host as the real host loads it. With no INPUT, renders the built-in test chart.
 
 Options:
-  --from MODE          conversion: 1..6 or the popup entry, case-insensitive (default 1):
-                         1 "RGB to YUV"   2 "YUV to RGB"   3 "RGB to HLS"
-                         4 "HLS to RGB"   5 "RGB to HSB"   6 "HSB to RGB"
-  --depth 8|16|32      bits per channel of the render (default: from the input file; 8 for
+  --from MODE          conversion: a number or the popup entry, case-insensitive (default 1):
+)" + modeColumns() +
+           R"(  --depth 8|16|32      bits per channel of the render (default: from the input file; 8 for
                        the chart)
   --world-order ORDER  channel order of the host's worlds: argb (default) or bgra (8 and
                        32 bits only); the files written are the same either way
@@ -188,6 +218,8 @@ Options:
   --size WxH           size of a raw input, or of the chart (default 1024x512)
   --max-pixels N       refuse an input image of more than N pixels before decoding it
                        (default and most 268435456, 16384x16384)
+  --half               write EXR outputs as half floats, as pipelines store them (default:
+                       float)
   -q, --quiet          print nothing but errors
   --fail-fast          stop at the first frame that fails
   -h, --help           print this help
@@ -196,7 +228,7 @@ Inputs and outputs are PNG, TIFF, EXR or any format the image library reads, or 
 pixels (ARGB records at the render depth: uint8, uint16 little-endian 0..32768, or float32
 little-endian), row-major, no header; raw input needs --size and --depth. An INPUT containing
 %d or %04d names a numbered sequence. PNG stores 8-bit renders as 8 bits and deeper ones as
-16; TIFF stores the render's depth; EXR stores float.
+16; TIFF stores the render's depth; EXR stores float (half with --half).
 
 An output never overwrites another frame's input or another frame's output (a usage error);
 it may replace its own input. SIGINT and SIGTERM stop the run: no new frame starts, frames in
