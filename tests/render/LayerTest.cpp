@@ -65,6 +65,30 @@ TEST_F(LayerTest, WrappedPaddedWorldIsAddressedByRowWidth) {
         }
 }
 
+// A BGRA world's pixel holds blue, green, red, alpha in memory order, at 8 and 32 bits.
+TEST_F(LayerTest, BgraWorldsAreReadFromTheirChannelsPlaces) {
+    CommandRecords records(host, withInput(ramp(1, 1, Depth::Bits8)));
+    PixelBGRA8 p8{51, 102, 153, 204};
+    PixelBGRAFloat p32{0.25f, 0.5f, 0.75f, 2.0f};
+    PF_LayerDef w8{}, w32{};
+    w8.data = reinterpret_cast<PF_Pixel*>(&p8);
+    w32.data = reinterpret_cast<PF_Pixel*>(&p32);
+    w8.width = w8.height = w32.width = w32.height = 1;
+    w8.rowbytes = sizeof p8;
+    w32.rowbytes = sizeof p32;
+    Layer l8(records.inData(), records.outData(), &w8, BPC_8, ChannelOrder::BGRA);
+    Layer l32(records.inData(), records.outData(), &w32, BPC_32, ChannelOrder::BGRA);
+    EXPECT_EQ(l8.getChannelOrder(), ChannelOrder::BGRA);
+    const ColorFloat<float> c8 = l8.getPixel(0, 0), c32 = l32.getPixel(0, 0);
+    EXPECT_EQ(c8.red, 153 / 255.0f);
+    EXPECT_EQ(c8.green, 102 / 255.0f);
+    EXPECT_EQ(c8.blue, 51 / 255.0f);
+    EXPECT_EQ(c8.alpha, 204 / 255.0f);
+    EXPECT_EQ(c32.red, 0.75f);
+    EXPECT_EQ(c32.blue, 0.25f);
+    EXPECT_EQ(c32.alpha, 2.0f);
+}
+
 TEST_F(LayerTest, CheckedOutInputLayerIsCheckedInOnce) {
     const Image input = ramp(6, 3, Depth::Bits8);
     CommandRecords records(host, withInput(input));
