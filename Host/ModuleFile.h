@@ -1,14 +1,36 @@
-// Finding the PiPL bytes in a module file without loading it: pure parsers of the file's bytes,
-// independent of the platform the host runs on. readModulePiPL (OmbrelHost.h) reads the file
-// and picks the parser by the file's magic.
+// Finding the PiPL bytes in a module file without loading it: readModuleFile picks the reader
+// by the file's magic (or a bundle's folder), and the parsers of each format's bytes, which are
+// independent of the platform the host runs on.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "Host/PiPL.h"
+
 namespace OmbrelHost {
+
+// A module as found on disk, read without loading it: what it is, whether this host can load
+// it, and its PiPL bytes.
+struct ModuleFile {
+    std::filesystem::path path;     // as given: a file, or a bundle's folder
+    std::string format;             // "ELF module", "PE module", "macOS bundle"
+    std::string platform;           // what it is for: "Linux x86-64", "Windows x64", "macOS"
+    bool loadableHere = false;      // this host's loader can open `binary`
+    std::filesystem::path binary;   // what the loader opens (a bundle's Contents/MacOS/<name>)
+    PiPLFormat piplFormat{};        // how its PiPL is encoded
+    std::vector<std::uint8_t> pipl; // undecoded
+};
+
+// Reads a module file (ELF section ".pipl"; PE resource "PIPL" 16000, language 1033; or a macOS
+// bundle's 'PiPL' resource 16000 in Contents/Resources/<executable>.rsrc); throws HostError
+// naming the path when it cannot be read or carries no PiPL.
+ModuleFile readModuleFile(const std::filesystem::path& module);
+// readModuleFile's PiPL bytes.
+std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module);
 
 // The contents of the section named ".pipl" of a 64-bit little-endian ELF file. Throws
 // HostError saying what is missing or broken (the caller adds the file name).

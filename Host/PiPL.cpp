@@ -7,7 +7,8 @@
 // reversed, in big-endian ones in order. The format gives the byte order.
 #include <cstdio>
 
-#include "Host/OmbrelHost.h"
+#include "Host/ByteReader.h"
+#include "Host/PiPL.h"
 #include "Host/Text.h"
 
 namespace OmbrelHost {
@@ -17,25 +18,19 @@ namespace {
 constexpr std::size_t kHeaderSize = 10;
 constexpr std::size_t kPropertyHeaderSize = 16;
 
-// Integer reads in the format's byte order.
-class Reader {
-public:
-    explicit Reader(bool bigEndian) : big_(bigEndian) {}
-
-    std::uint16_t u16(const std::uint8_t* p) const {
-        return static_cast<std::uint16_t>(big_ ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8));
-    }
-    std::uint32_t u32(const std::uint8_t* p) const {
-        const std::uint32_t first = u16(p), second = u16(p + 2);
-        return big_ ? (first << 16) | second : first | (second << 16);
-    }
-
-private:
-    bool big_;
-};
-
 [[noreturn]] void malformed(const std::string& why) {
     throw HostError("malformed PiPL: " + why);
+}
+
+std::string pastTheEnd(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t,
+                       const std::string& what) {
+    return "malformed PiPL: " + what + " runs past the end";
+}
+
+// The property's data read in the format's byte order; callers check its size first.
+ByteReader valueReader(const PiPLProperty& p, const PiPLFormat& format) {
+    return ByteReader(p.data, format.bigEndian ? Endian::big : Endian::little, pastTheEnd,
+                      "property");
 }
 
 std::string propertyName(std::size_t index, const std::string& key) {
@@ -67,12 +62,12 @@ std::string cText(const PiPLProperty& p) {
     return text;
 }
 
-void decodeValue(PiPL& pipl, PiPLProperty& p, std::size_t index, const Reader& r,
-                 const PiPLFormat& format) {
+void decodeValue(PiPL& pipl, PiPLProperty& p, std::size_t index, const PiPLFormat& format) {
     const std::string& key = p.key;
+    const ByteReader r = valueReader(p, format);
     if (key == "kind") {
         expectSize(p, index, 4);
-        p.text = fourCCText(r.u32(p.data.data()));
+        p.text = fourCCText(r.u32(0, p.key));
         pipl.kind = p.text;
     } else if (key == "name" || key == "catg" || key == "eMNA") {
         p.text = pascalText(p, index);
@@ -83,19 +78,18 @@ void decodeValue(PiPL& pipl, PiPLProperty& p, std::size_t index, const Reader& r
             pipl.entryPoint = p.text;
     } else if (key == "ePVR" || key == "eSVR") {
         expectSize(p, index, 4);
-        p.text =
-            std::to_string(r.u16(p.data.data())) + "." + std::to_string(r.u16(p.data.data() + 2));
+        p.text = std::to_string(r.u16(0, p.key)) + "." + std::to_string(r.u16(2, p.key));
     } else if (key == "eVER" || key == "eGLO" || key == "eGL2") {
         expectSize(p, index, 4);
-        const std::uint32_t value = r.u32(p.data.data());
+        const std::uint32_t value = r.u32(0, p.key);
         p.text = hex32(value);
         (key == "eVER" ? pipl.version : key == "eGLO" ? pipl.outFlags : pipl.outFlags2) = value;
     } else if (key == "aeFL") {
         expectSize(p, index, 4);
-        p.text = std::to_string(r.u32(p.data.data()));
+        p.text = std::to_string(r.u32(0, p.key));
     } else if (key == "eINF") {
         expectSize(p, index, 2);
-        p.text = std::to_string(r.u16(p.data.data()));
+        p.text = std::to_string(r.u16(0, p.key));
     } else {
         std::string text;
         for (std::size_t i = 0; i < p.data.size() && i < 16; ++i) {
@@ -120,19 +114,18 @@ const PiPLProperty* PiPL::find(std::string_view key) const {
 }
 
 PiPL decodePiPL(std::span<const std::uint8_t> bytes, const PiPLFormat& format) {
-    const Reader r(format.bigEndian);
+    const ByteReader r(bytes, format.bigEndian ? Endian::big : Endian::little, pastTheEnd, "PiPL");
     if (bytes.size() < kHeaderSize)
         malformed(std::to_string(bytes.size()) + " bytes, shorter than the 10-byte header");
-    const std::uint8_t* base = bytes.data();
-    if (const std::uint16_t first = r.u16(base); first != 1)
+    if (const std::uint16_t first = r.u16(0, "the header"); first != 1)
         malformed("bad header: it starts with " + std::to_string(first) + ", expected 1" +
                   (first == 0x100 ? std::string(" (its integers are ") +
                                         (format.bigEndian ? "little" : "big") + "-endian, not " +
                                         (format.bigEndian ? "big" : "little") + "-endian)"
                                   : ""));
-    if (const std::uint32_t version = r.u32(base + 2); version != 0)
+    if (const std::uint32_t version = r.u32(2, "the header"); version != 0)
         malformed("bad header: list version " + std::to_string(version) + ", expected 0");
-    const std::uint32_t count = r.u32(base + 6);
+    const std::uint32_t count = r.u32(6, "the header");
 
     PiPL pipl;
     std::size_t at = kHeaderSize;
@@ -145,18 +138,20 @@ PiPL decodePiPL(std::span<const std::uint8_t> bytes, const PiPLFormat& format) {
             malformed("property " + std::to_string(i + 1) + " is truncated: " +
                       std::to_string(left) + " bytes left of its 16-byte header");
         PiPLProperty p;
-        p.vendor = fourCCText(r.u32(base + at));
-        p.key = fourCCText(r.u32(base + at + 4));
-        p.id = r.u32(base + at + 8);
-        const std::uint64_t length = r.u32(base + at + 12);
+        const std::string header = "the header of property " + std::to_string(i + 1);
+        p.vendor = fourCCText(r.u32(at, header));
+        p.key = fourCCText(r.u32(at + 4, header));
+        p.id = r.u32(at + 8, header);
+        const std::uint64_t length = r.u32(at + 12, header);
         at += kPropertyHeaderSize;
         const std::uint64_t padded = (length + 3) / 4 * 4;
         if (padded > bytes.size() - at)
             malformed(propertyName(i, p.key) + " length " + std::to_string(length) +
                       " runs past the end (" + std::to_string(bytes.size() - at) + " bytes left)");
-        p.data.assign(base + at, base + at + length);
+        const auto data = r.view(at, length, propertyName(i, p.key));
+        p.data.assign(data.begin(), data.end());
         at += static_cast<std::size_t>(padded);
-        decodeValue(pipl, p, i, r, format);
+        decodeValue(pipl, p, i, format);
         pipl.properties.push_back(std::move(p));
     }
     for (std::size_t rest = at; rest < bytes.size(); ++rest) {

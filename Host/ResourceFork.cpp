@@ -4,7 +4,8 @@
 #include <set>
 #include <utility>
 
-#include "Host/OmbrelHost.h"
+#include "Host/ByteReader.h"
+#include "Host/HostError.h"
 #include "Host/Text.h"
 
 namespace OmbrelHost {
@@ -32,47 +33,24 @@ std::string n(std::uint64_t v) {
     return std::to_string(v);
 }
 
-// Big-endian reads within one area of the file (the whole file, the data or the map); reading
-// past the area's end reports which area and what was being read.
-class Area {
-public:
-    Area(std::span<const std::uint8_t> bytes, const char* name) : bytes_(bytes), name_(name) {}
-
-    std::uint64_t size() const { return bytes_.size(); }
-    bool fits(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= bytes_.size() && length <= bytes_.size() - offset;
-    }
-    void need(std::uint64_t offset, std::uint64_t length, const std::string& what) const {
-        if (!fits(offset, length))
-            inconsistent(what + " (bytes " + n(offset) + " to " + n(offset + length) +
-                         ") lies past the " + n(bytes_.size()) + "-byte " + name_);
-    }
-    std::uint32_t u(std::uint64_t offset, int bytes, const std::string& what) const {
-        need(offset, static_cast<std::uint64_t>(bytes), what);
-        std::uint32_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v = (v << 8) | bytes_[static_cast<std::size_t>(offset) + static_cast<std::size_t>(i)];
-        return v;
-    }
-    std::span<const std::uint8_t> sub(std::uint64_t offset, std::uint64_t length) const {
-        return bytes_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
-    }
-
-private:
-    std::span<const std::uint8_t> bytes_;
-    const char* name_;
-};
+// Reading past the end of an area of the file (the whole file, the data or the map) reports
+// which area and what was being read.
+std::string pastArea(std::string_view area, std::uint64_t areaSize, std::uint64_t offset,
+                     std::uint64_t length, const std::string& what) {
+    return "inconsistent resource file: " + what + " (bytes " + n(offset) + " to " +
+           n(offset + length) + ") lies past the " + n(areaSize) + "-byte " + std::string(area);
+}
 
 } // namespace
 
 std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
-    const Area file(bytes, "file");
+    const ByteReader file(bytes, Endian::big, pastArea, "file");
     if (file.size() < kHeaderSize)
         truncated(n(file.size()) + " bytes, shorter than the 16-byte header");
-    const std::uint32_t dataOffset = file.u(0, 4, "the header");
-    const std::uint32_t mapOffset = file.u(4, 4, "the header");
-    const std::uint32_t dataLength = file.u(8, 4, "the header");
-    const std::uint32_t mapLength = file.u(12, 4, "the header");
+    const std::uint32_t dataOffset = file.u32(0, "the header");
+    const std::uint32_t mapOffset = file.u32(4, "the header");
+    const std::uint32_t dataLength = file.u32(8, "the header");
+    const std::uint32_t mapLength = file.u32(12, "the header");
     if (!file.fits(dataOffset, dataLength))
         truncated("the header puts " + n(dataLength) + " bytes of data at " + n(dataOffset) +
                   ", past the file's " + n(file.size()) + " bytes");
@@ -89,11 +67,12 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
         inconsistent("the map is " + n(mapLength) +
                      " bytes, too short for its header and type list");
 
-    const Area data(file.sub(dataOffset, dataLength), "data");
-    const Area map(file.sub(mapOffset, mapLength), "map");
+    const ByteReader data = file.area(dataOffset, dataLength, "data", "the data");
+    const ByteReader map = file.area(mapOffset, mapLength, "map", "the map");
     // Resource compilers repeat the header at the map's start; some leave zeros.
-    const auto copy = map.sub(0, kHeaderSize);
-    if (!std::equal(copy.begin(), copy.end(), bytes.begin()) &&
+    const auto header = file.view(0, kHeaderSize, "the header");
+    const auto copy = map.view(0, kHeaderSize, "the map's copy of the header");
+    if (!std::equal(copy.begin(), copy.end(), header.begin()) &&
         std::any_of(copy.begin(), copy.end(), [](std::uint8_t b) { return b != 0; }))
         inconsistent("the map's copy of the header differs from the header");
 
@@ -133,14 +112,11 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
             if (nameOffset != kNoName) {
                 const std::uint64_t name = std::uint64_t{nameList} + nameOffset;
                 const std::uint32_t length = map.u(name, 1, "the name of " + which);
-                map.need(name + 1, length, "the name of " + which);
-                const auto text = map.sub(name + 1, length);
+                const auto text = map.view(name + 1, length, "the name of " + which);
                 resource.name = std::string(text.begin(), text.end());
             }
             const std::uint32_t length = data.u(at, 4, "the length of " + which);
-            data.need(at + 4, length, "the " + n(length) + " bytes of " + which);
-            const auto body = data.sub(at + 4, length);
-            resource.data.assign(body.begin(), body.end());
+            resource.data = data.copy(at + 4, length, "the " + n(length) + " bytes of " + which);
             if (!seen.emplace(resource.type, resource.id).second)
                 inconsistent("two " + which + "s");
             resources.push_back(std::move(resource));

@@ -1,4 +1,4 @@
-#include "Runs.h"
+#include "ContactSheetRun.h"
 
 #include <cstdio>
 #include <exception>
@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "ContactSheet.h"
-#include "FrameFiles.h"
+#include "FrameIO.h"
+#include "FrameList.h"
 #include "HostUnits.h"
+#include "LoadedEffect.h"
 #include "Modes.h"
 #include "Options.h"
 #include "Reporter.h"
-#include "Session.h"
 #include "Stop.h"
 
 namespace OmbrelRender {

@@ -148,6 +148,27 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     return options;
 }
 
+namespace {
+
+// The popup's entries for the usage text, three to a line under --from: 1 "RGB to YUV" ...
+std::string modeColumns() {
+    std::string text;
+    for (std::size_t i = 0; i < kModes.size(); ++i) {
+        std::string entry =
+            std::to_string(kModes[i].value) + " \"" + std::string(kModes[i].name) + "\"";
+        if (i % 3 == 0)
+            text += "                        ";
+        text += " " + entry;
+        if (i % 3 == 2 || i + 1 == kModes.size())
+            text += "\n";
+        else
+            text += std::string(entry.size() < 16 ? 16 - entry.size() : 1, ' ');
+    }
+    return text;
+}
+
+} // namespace
+
 std::string usageText() {
     return R"(Usage: ombrel-render [OPTIONS] [INPUT ...]
 
@@ -155,10 +176,9 @@ Renders each INPUT as one frame through the OmbrelColorSpaceConversion effect, l
 simulated host as the real host loads it. With no INPUT, renders the built-in test chart.
 
 Options:
-  --from MODE          conversion: 1..6 or the popup entry, case-insensitive (default 1):
-                         1 "RGB to YUV"   2 "YUV to RGB"   3 "RGB to HLS"
-                         4 "HLS to RGB"   5 "RGB to HSB"   6 "HSB to RGB"
-  --depth 8|16|32      bits per channel of the render (default: from the input file; 8 for
+  --from MODE          conversion: a number or the popup entry, case-insensitive (default 1):
+)" + modeColumns() +
+           R"(  --depth 8|16|32      bits per channel of the render (default: from the input file; 8 for
                        the chart)
   --threads N          threads the host reports and runs (default: the machine's)
   --jobs N             frames rendered at once (default 1)

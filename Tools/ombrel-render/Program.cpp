@@ -6,13 +6,14 @@
 #include <system_error>
 
 #include "Chart.h"
-#include "Frames.h"
+#include "ContactSheetRun.h"
+#include "FrameList.h"
 #include "Info.h"
+#include "LoadedEffect.h"
 #include "Options.h"
 #include "RawFiles.h"
+#include "RenderRun.h"
 #include "Reporter.h"
-#include "Runs.h"
-#include "Session.h"
 #include "Stop.h"
 
 namespace OmbrelRender {
@@ -136,7 +137,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
             return kExitFailure;
         }
     }
-    std::optional<Session> session;
+    std::optional<LoadedEffect> session;
     try {
         session.emplace(options, modulePath, prepareHost);
     } catch (const std::exception& e) {

@@ -102,4 +102,8 @@ TEST(CommandLine, UsageTextMentionsEveryOption) {
                                "--about", "--info", "--repeat", "--contact-sheet", "--size",
                                "--quiet", "--fail-fast", "--help", "--tile-size", "--max-pixels"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
+    for (const Mode& c : kModes)
+        EXPECT_NE(text.find(std::to_string(c.value) + " \"" + std::string(c.name) + "\""),
+                  std::string::npos)
+            << c.name;
 }

@@ -1,4 +1,5 @@
-// Running the frames of a run, several at once.
+// The job pool: calls a job for each frame of a run on up to --jobs threads at once, and stops
+// starting new ones at a failure or a stop request.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +12,8 @@ namespace OmbrelRender {
 // failed frame and reports the failure itself; it must not throw. With `stopAtFailure`, no
 // frame starts after one has failed (frames already started finish); likewise none starts once
 // `stopped`, when given, returns true. Returns the number of failed frames.
-std::size_t runScheduled(std::size_t count, std::size_t workers, bool stopAtFailure,
-                         const std::function<bool(std::size_t)>& job,
-                         const std::function<bool()>& stopped = {});
+std::size_t runJobs(std::size_t count, std::size_t workers, bool stopAtFailure,
+                    const std::function<bool(std::size_t)>& job,
+                    const std::function<bool()>& stopped = {});
 
 } // namespace OmbrelRender

@@ -1,18 +1,18 @@
-#include "Session.h"
+#include "LoadedEffect.h"
 
 #include "Options.h"
 #include "ToolError.h"
 
 namespace OmbrelRender {
 
-Session::Session(const Options& options, const std::filesystem::path& modulePath,
-                 const std::function<void(OmbrelHost::Host&)>& prepareHost)
+LoadedEffect::LoadedEffect(const Options& options, const std::filesystem::path& modulePath,
+                           const std::function<void(OmbrelHost::Host&)>& prepareHost)
     : host_(OmbrelHost::HostOptions{options.threads}),
       effect_(host_, prepareAndLoad(host_, modulePath, prepareHost)) {}
 
-OmbrelHost::Module Session::prepareAndLoad(OmbrelHost::Host& host,
-                                           const std::filesystem::path& modulePath,
-                                           const std::function<void(OmbrelHost::Host&)>& prepare) {
+OmbrelHost::Module
+LoadedEffect::prepareAndLoad(OmbrelHost::Host& host, const std::filesystem::path& modulePath,
+                             const std::function<void(OmbrelHost::Host&)>& prepare) {
     if (prepare)
         prepare(host);
     return OmbrelHost::Module::load(modulePath);

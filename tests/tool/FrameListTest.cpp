@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Frames.h"
+#include "FrameList.h"
 #include "Options.h"
 #include "TempFolder.h"
 #include "ToolError.h"
@@ -36,13 +36,13 @@ TEST(NumberPatterns, AWidthOverThirtyTwoDigitsIsAUsageError) {
     EXPECT_THROW(assignOutputs(frames, "f%0999d.png", 1, std::nullopt), UsageError);
 }
 
-TEST(Frames, NoInputIsTheChart) {
+TEST(FrameList, NoInputIsTheChart) {
     const auto frames = listFrames({});
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_TRUE(frames[0].input.empty());
 }
 
-TEST(Frames, ASequenceStandsForItsExistingFilesInNumberOrder) {
+TEST(FrameList, ASequenceStandsForItsExistingFilesInNumberOrder) {
     TempFolder folder;
     for (const char* name : {"s.0010.png", "s.0002.png", "s.12.png", "s.0003.tif", "t.0001.png"})
         OmbrelRenderTest::writeText(folder / name, "");
@@ -57,7 +57,7 @@ TEST(Frames, ASequenceStandsForItsExistingFilesInNumberOrder) {
     EXPECT_THROW(listFrames({(folder / "none.%d.png").string()}), ToolError);
 }
 
-TEST(Frames, AnExistingFileWhoseNameLooksLikeAPatternIsJustAFile) {
+TEST(FrameList, AnExistingFileWhoseNameLooksLikeAPatternIsJustAFile) {
     TempFolder folder;
     OmbrelRenderTest::writeText(folder / "odd%d.png", "");
     const auto frames = listFrames({(folder / "odd%d.png").string()});
@@ -65,7 +65,7 @@ TEST(Frames, AnExistingFileWhoseNameLooksLikeAPatternIsJustAFile) {
     EXPECT_EQ(frames[0].input, folder / "odd%d.png");
 }
 
-TEST(Frames, OutputsByDefaultPatternFolderOrFile) {
+TEST(FrameList, OutputsByDefaultPatternFolderOrFile) {
     TempFolder folder;
     auto frames = listFrames({(folder / "in.png").string(), (folder / "b.raw").string()});
     assignOutputs(frames, std::nullopt, 3, std::nullopt);
@@ -88,7 +88,7 @@ TEST(Frames, OutputsByDefaultPatternFolderOrFile) {
     EXPECT_EQ(single[0].output, fs::path("y.exr"));
 }
 
-TEST(Frames, TheChartIsNamedAfterItselfAndItsDepth) {
+TEST(FrameList, TheChartIsNamedAfterItselfAndItsDepth) {
     auto chart = listFrames({});
     assignOutputs(chart, std::nullopt, 2, std::nullopt);
     EXPECT_EQ(chart[0].output, fs::path("chart.yuv-to-rgb.png"));
@@ -96,7 +96,7 @@ TEST(Frames, TheChartIsNamedAfterItselfAndItsDepth) {
     EXPECT_EQ(chart[0].output, fs::path("chart.yuv-to-rgb.exr"));
 }
 
-TEST(Frames, TwoFramesNeverWriteOneFile) {
+TEST(FrameList, TwoFramesNeverWriteOneFile) {
     TempFolder folder;
     fs::create_directory(folder / "a");
     fs::create_directory(folder / "b");

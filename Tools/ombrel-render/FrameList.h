@@ -1,4 +1,5 @@
-// Which frames a run renders and where each one goes.
+// The frame list: which frames a run renders (inputs and numbered sequences expanded) and the
+// output file of each, checked so that no output destroys another frame's input.
 #pragma once
 
 #include <filesystem>

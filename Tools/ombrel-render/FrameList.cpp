@@ -1,4 +1,4 @@
-#include "Frames.h"
+#include "FrameList.h"
 
 #include <algorithm>
 #include <cstdio>

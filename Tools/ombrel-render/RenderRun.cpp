@@ -1,4 +1,4 @@
-#include "Runs.h"
+#include "RenderRun.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
-#include "FrameFiles.h"
+#include "FrameIO.h"
 #include "HostUnits.h"
+#include "JobPool.h"
+#include "LoadedEffect.h"
 #include "Modes.h"
 #include "Options.h"
 #include "Reporter.h"
-#include "Schedule.h"
-#include "Session.h"
 #include "Stop.h"
 
 namespace OmbrelRender {
@@ -103,7 +103,7 @@ FrameCounts renderFrames(OmbrelHost::Effect& effect, const std::vector<Frame>& f
                          const Options& options, Reporter& reporter, bool showProgress) {
     reporter.startFrames(frames.size(), showProgress);
     std::atomic<std::size_t> written{0};
-    const std::size_t failures = runScheduled(
+    const std::size_t failures = runJobs(
         frames.size(), static_cast<std::size_t>(std::max(options.jobs, 1)), options.failFast,
         [&](std::size_t i) {
             bool ok = false;

@@ -1,4 +1,5 @@
-// The host session every mode of ombrel-render runs in, and one frame through the effect.
+// The loaded effect every mode of ombrel-render works with: a simulated host with the effect
+// module loaded into it, and one frame through the effect's smart pre-render and smart render.
 #pragma once
 
 #include <filesystem>
@@ -13,12 +14,12 @@ struct Options;
 
 // A simulated host with the effect module loaded into it. Setup and setdown are the caller's:
 // the program reports each of them in its own words.
-class Session {
+class LoadedEffect {
 public:
     // `prepareHost`, when given, sees the host before the module is loaded. Throws HostError
     // naming the module when it cannot be loaded.
-    Session(const Options& options, const std::filesystem::path& modulePath,
-            const std::function<void(OmbrelHost::Host&)>& prepareHost);
+    LoadedEffect(const Options& options, const std::filesystem::path& modulePath,
+                 const std::function<void(OmbrelHost::Host&)>& prepareHost);
 
     OmbrelHost::Effect& effect() { return effect_; }
     OmbrelHost::Host& host() { return host_; }

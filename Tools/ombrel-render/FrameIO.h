@@ -1,5 +1,5 @@
-// Where a run's pixels come from and go to: a frame's input (an image file, a raw file or the
-// chart) and an output file, checked before a render is spent on it and written atomically.
+// A frame's pixels in and out: its input loaded in host units (an image file, a raw file or the
+// chart), and its output file, checked before a render is spent on it and written atomically.
 #pragma once
 
 #include <filesystem>

@@ -1,8 +1,8 @@
-#include "FrameFiles.h"
+#include "FrameIO.h"
 
 #include "Chart.h"
 #include "ContactSheet.h"
-#include "Frames.h"
+#include "FrameList.h"
 #include "HostUnits.h"
 #include "ImageFiles.h"
 #include "Options.h"

@@ -1,4 +1,4 @@
-#include "Schedule.h"
+#include "JobPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,9 +7,9 @@
 
 namespace OmbrelRender {
 
-std::size_t runScheduled(std::size_t count, std::size_t workers, bool stopAtFailure,
-                         const std::function<bool(std::size_t)>& job,
-                         const std::function<bool()>& stopped) {
+std::size_t runJobs(std::size_t count, std::size_t workers, bool stopAtFailure,
+                    const std::function<bool(std::size_t)>& job,
+                    const std::function<bool()>& stopped) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::atomic<std::size_t> failures{0};

@@ -6,15 +6,15 @@
 #include <mutex>
 #include <vector>
 
-#include "Schedule.h"
+#include "JobPool.h"
 
 using namespace OmbrelRender;
 
-TEST(Schedule, EveryFrameRunsExactlyOnceWithAnyNumberOfWorkers) {
+TEST(JobPool, EveryFrameRunsExactlyOnceWithAnyNumberOfWorkers) {
     for (const std::size_t count : {0u, 1u, 7u, 40u})
         for (const std::size_t workers : {0u, 1u, 3u, 64u}) {
             std::vector<std::atomic<int>> runs(count);
-            const std::size_t failures = runScheduled(count, workers, false, [&](std::size_t i) {
+            const std::size_t failures = runJobs(count, workers, false, [&](std::size_t i) {
                 ++runs[i];
                 return i % 5 != 2;
             });
@@ -24,9 +24,9 @@ TEST(Schedule, EveryFrameRunsExactlyOnceWithAnyNumberOfWorkers) {
         }
 }
 
-TEST(Schedule, StopAtFailureStartsNothingAfterTheFailedFrame) {
+TEST(JobPool, StopAtFailureStartsNothingAfterTheFailedFrame) {
     std::vector<std::size_t> started;
-    const std::size_t failures = runScheduled(6, 1, true, [&](std::size_t i) {
+    const std::size_t failures = runJobs(6, 1, true, [&](std::size_t i) {
         started.push_back(i);
         return i != 2;
     });
@@ -35,22 +35,22 @@ TEST(Schedule, StopAtFailureStartsNothingAfterTheFailedFrame) {
 
     // Without it, a failure does not stop the others.
     started.clear();
-    EXPECT_EQ(runScheduled(6, 1, false,
-                           [&](std::size_t i) {
-                               started.push_back(i);
-                               return i != 2;
-                           }),
+    EXPECT_EQ(runJobs(6, 1, false,
+                      [&](std::size_t i) {
+                          started.push_back(i);
+                          return i != 2;
+                      }),
               1u);
     EXPECT_EQ(started.size(), 6u);
 }
 
-TEST(Schedule, SeveralWorkersRunFramesAtTheSameTime) {
+TEST(JobPool, SeveralWorkersRunFramesAtTheSameTime) {
     // Each of the first two frames waits for the other to start: only concurrent workers let
     // both through. The wait is bounded so a serial schedule fails instead of hanging.
     std::mutex mutex;
     std::condition_variable arrived;
     int running = 0;
-    const std::size_t failures = runScheduled(2, 2, false, [&](std::size_t) {
+    const std::size_t failures = runJobs(2, 2, false, [&](std::size_t) {
         std::unique_lock lock(mutex);
         ++running;
         arrived.notify_all();
@@ -59,11 +59,11 @@ TEST(Schedule, SeveralWorkersRunFramesAtTheSameTime) {
     EXPECT_EQ(failures, 0u);
 }
 
-TEST(Schedule, NoFrameStartsAfterAStopRequest) {
+TEST(JobPool, NoFrameStartsAfterAStopRequest) {
     for (const std::size_t workers : {1u, 3u}) {
         std::atomic<bool> stop{false};
         std::atomic<std::size_t> started{0};
-        const std::size_t failures = runScheduled(
+        const std::size_t failures = runJobs(
             100, workers, false,
             [&](std::size_t i) {
                 ++started;
