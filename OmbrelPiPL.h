@@ -249,7 +249,6 @@ static_assert(kBytes.size() == 314);
 // The 'PiPL' resource of the macOS bundle's resource file: thirteen properties, the entry point
 // under "mi64" and "ma64".
 inline constexpr MacBytes kMacBytes = encode<sizeof(MacBytes)>(kMac);
-static_assert(kMacBytes.size() == 314 + 32);
 
 // The macOS resource: type 'PiPL' (not the Windows "PIPL"), the same identifier.
 inline constexpr std::uint32_t kMacResourceType = fourCC("PiPL");

@@ -127,5 +127,5 @@ cmake --build build-fuzz
 ctest --test-dir build-fuzz --output-on-failure -j "$jobs" -L '^fuzz$'
 report "Fuzzing" "$t"
 
-python3 scripts/check-tests.py build build-asan build-tsan build-fuzz
+python3 scripts/check-tests.py build build-arm64 build-asan build-tsan build-fuzz
 report "Sanitizers and fuzzing" "$started"

@@ -85,6 +85,12 @@ FAULTS = [
             ("Ombrel/Filter/Kernels/KernelBody.h", "return {o.r * k + 0.5f, o.g * m + 0.5f, o.b * m + 0.5f};", "return {o.r * k, o.g * m + 0.5f, o.b * m + 0.5f};"),
         ],
     ),
+    (
+        "the macOS PiPL naming the entry point for 64-bit Intel only (no arm64 slice could load)",
+        [
+            ("OmbrelPiPL.h", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), fourCC("ma64")};""", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), 0};"""),
+        ],
+    ),
 ]
 
 
