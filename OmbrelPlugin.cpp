@@ -256,10 +256,12 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     Ombrel::SourceInfo info(in_data, out_data, extra);
     if (const PF_Err err = info.getError())
         return err;
-    Ombrel::Layer input(in_data, out_data, info.getInputWorld(), info.getBPC());
+    Ombrel::Layer input(in_data, out_data, info.getInputWorld(), info.getBPC(),
+                        info.getChannelOrder());
     if (const PF_Err err = input.getError())
         return err;
-    Ombrel::Layer output(in_data, out_data, info.getOutputWorld(), info.getBPC());
+    Ombrel::Layer output(in_data, out_data, info.getOutputWorld(), info.getBPC(),
+                         info.getChannelOrder());
     if (const PF_Err err = output.getError())
         return err;
     const int threads = info.getThreadNum();

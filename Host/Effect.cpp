@@ -158,8 +158,8 @@ private:
 constexpr int kMaxSmartRenders = 8;
 
 // Largest output world the host allocates for a frame, per side and in total.
-constexpr std::int64_t kMaxSide = 1 << 16;
-constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+constexpr std::int64_t kMaxSide = kMaxFrameSide;
+constexpr std::int64_t kMaxPixels = kMaxFramePixels;
 
 } // namespace
 
@@ -174,11 +174,17 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
                         " smart renders (0.." + std::to_string(kMaxSmartRenders) + ")");
     const Image& input = *request.input;
     const Depth depth = input.depth;
-    detail::checkPadding(request.outputRowPadding, depth, "output");
+    const PF_PixelFormat outputFormat =
+        request.outputFormat.value_or(detail::worldFormat(depth, request.worldOrder));
+    if (detail::formatPixelBytes(outputFormat) == 0)
+        throw HostError("frame request for an output world of a pixel format the host does not "
+                        "make");
+    const Depth outputDepth = detail::formatDepth(outputFormat);
+    detail::checkPadding(request.outputRowPadding, outputDepth, "output");
 
     FrameResult result;
     CommandFrame frame(host, instance, PF_Cmd_SMART_PRE_RENDER);
-    frame.setInput(input, request.inputRowPadding);
+    frame.setInput(input, request.inputRowPadding, request.worldOrder);
     frame.ctx.inputMaxResult = request.inputMaxResultRect;
     frame.in.current_time = request.time.value;
     frame.in.time_scale = request.time.scale;
@@ -236,7 +242,7 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
 
         for (int pass = 0; pass < request.smartRenders; ++pass) {
             frame.setOutput(static_cast<int>(empty ? 0 : width),
-                            static_cast<int>(empty ? 0 : height), detail::depthFormat(depth),
+                            static_cast<int>(empty ? 0 : height), outputFormat,
                             request.outputRowPadding);
             frame.in = pristine;
             frame.resetOut();
@@ -263,7 +269,7 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
             result.renderOut = frame.out;
             if (std::string message = messageOf(frame.out); !message.empty())
                 result.message = message;
-            result.outputs.push_back(frame.outputMemory->toImage(depth));
+            result.outputs.push_back(frame.outputMemory->toImage(outputDepth));
             if (!frame.outputMemory->outsideIntact())
                 host.recordMisuse("the effect wrote outside the pixels of its output world");
         }

@@ -20,8 +20,20 @@ struct CommandResult {
     bool showMessage = false; // PF_OutFlag_DISPLAY_ERROR_MESSAGE was set
 };
 
+// The channel order of the worlds a frame is rendered through. The host's BGRA formats ("bgra"
+// at 8 bits, "BGra" at 32; there is none at 16) hold ARGB's channels in reverse order: blue,
+// green, red, alpha.
+enum class WorldOrder { Argb, Bgra };
+
 struct FrameRequest {
     const Image* input = nullptr; // the input layer, at the render depth
+    // Images stay ARGB whatever the worlds' order: the host moves the channels on the way into
+    // the input world and out of the output world. BGRA at 16 bits throws HostError.
+    WorldOrder worldOrder = WorldOrder::Argb;
+    // An output world of this pixel format instead of the input's (a host that hands the effect
+    // a world it cannot write); the outputs then hold that world as an image of its own depth.
+    // A format the host makes no worlds of throws HostError.
+    std::optional<PF_PixelFormat> outputFormat{};
     A_Time time{0, 1};
     A_long timeStep = 1;                  // frame duration in time.scale units
     std::optional<PF_LRect> outputRect{}; // what the host requests; default the whole layer

@@ -36,7 +36,11 @@ struct Faults {
     bool nullInputWorld = false;  // checkout_layer_pixels succeeds with a null world
     bool nullOutputWorld = false; // checkout_output succeeds with a null world
     std::optional<PF_PixelFormat> reportedPixelFormat{}; // what PF_GetPixelFormat says of any world
-    std::optional<A_long> reportedThreads{};             // what AEGP_GetNumThreads says
+    // What PF_GetPixelFormat says of a frame's output world alone, and an error it returns for
+    // that world alone (0: none); the input's answer stays true.
+    std::optional<PF_PixelFormat> reportedOutputPixelFormat{};
+    PF_Err outputPixelFormatError = PF_Err_NONE;
+    std::optional<A_long> reportedThreads{}; // what AEGP_GetNumThreads says
     // When set, the faults above (all but the preset flags) apply only while the entry point
     // runs this command on the calling thread: a lock that fails in smart render alone, say.
     // Records made with CommandRecords send no command, so such faults never apply to them.

@@ -131,6 +131,10 @@ inline constexpr std::array<SuiteId, 6> kSuiteIds = {{
 // Bytes of a pixel of a host pixel format; 0 for a format the host does not make.
 int formatPixelBytes(PF_PixelFormat format);
 PF_PixelFormat depthFormat(Depth depth);
+// The format of a depth's worlds in a channel order; throws HostError for BGRA at 16 bits.
+PF_PixelFormat worldFormat(Depth depth, WorldOrder order);
+// True for the formats that hold a pixel's channels as BGRA.
+bool bgraFormat(PF_PixelFormat format);
 
 // A world's pixel memory and the host's bookkeeping; PF_LayerDef::host_private points here.
 // The memory is one block: a guard zone, the rows (each with its padding) and another guard
@@ -154,11 +158,13 @@ public:
     // True when the guard zones and every row's padding still hold kUntouchedByte.
     bool outsideIntact() const;
 
+    // Images are ARGB: a BGRA world's channels are moved on the way in and out.
     void copyFrom(const Image& image); // sizes must match
     Image toImage(Depth depth) const;
     bool equals(const Image& image) const;
 
     bool createdByEffect = false;
+    bool frameOutput = false; // the output world of a frame
 
 private:
     static constexpr std::size_t kGuard = 64;
@@ -340,7 +346,7 @@ struct CommandFrame {
     // Zeroes out_data except the host's preset fault flags.
     void resetOut();
     // Makes the input world from an image; padding in bytes, a multiple of the pixel size.
-    void setInput(const Image& image, int padding);
+    void setInput(const Image& image, int padding, WorldOrder order = WorldOrder::Argb);
     // Makes the output world, filled with kUntouchedByte.
     void setOutput(int width, int height, PF_PixelFormat format, int padding);
     // Layer pixels checked out and not checked in are given back when the command returns.

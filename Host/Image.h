@@ -19,6 +19,11 @@ constexpr std::size_t pixelBytes(Depth d) {
                                 : sizeof(PF_PixelFloat);
 }
 
+// The largest frame the host renders, per side and in all (2^28 pixels keep every byte count of
+// a world, 16 bytes a pixel, inside the host's 32-bit arithmetic).
+inline constexpr std::int64_t kMaxFrameSide = std::int64_t{1} << 16;
+inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 28;
+
 struct Image {
     int width = 0;
     int height = 0;

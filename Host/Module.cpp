@@ -1,5 +1,6 @@
 #include "Host/ModuleLoader.h"
 #include "Host/OmbrelHost.h"
+#include "Host/Text.h"
 
 namespace OmbrelHost {
 
@@ -19,8 +20,9 @@ Module Module::load(const std::filesystem::path& path) {
         impl->pipl =
             decodePiPL(file.loadableHere ? detail::readPiPL(file) : file.pipl, file.piplFormat);
         if (!file.loadableHere)
-            throw HostError("a " + file.format + ": its binary cannot be loaded on this platform" +
-                            " (it is for " + file.platform + ")");
+            throw HostError(withArticle(file.format) +
+                            ": its binary cannot be loaded on this platform" + " (it is for " +
+                            file.platform + ")");
         impl->library = detail::loadLibrary(file.binary);
     } catch (const HostError& e) {
         throw HostError(path.string() + ": " + e.what());

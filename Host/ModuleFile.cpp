@@ -1,8 +1,7 @@
 // Format detection and the reading of module files and bundles from disk.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 
 #include "Host/MacBundle.h"
@@ -15,17 +14,18 @@ namespace OmbrelHost {
 
 namespace {
 
-// `what` names the file in messages; the caller adds the module's path.
-std::vector<std::uint8_t> readBytes(const std::filesystem::path& file, const std::string& what) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw HostError("cannot open " + what);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw HostError("cannot read " + what);
-    return bytes;
+// A file of a bundle, opened for reading; `what` names it in messages ("Contents/Info.plist").
+std::unique_ptr<RegularFile> openPart(const std::filesystem::path& file, const std::string& what) {
+    try {
+        return std::make_unique<RegularFile>(file);
+    } catch (const HostError& e) {
+        throw HostError(what + ": " + e.what());
+    }
 }
+
+// Info.plist files of bundles are a few kilobytes; the scan for the executable's name reads it
+// whole, so a larger one is refused before it is read.
+constexpr std::uint64_t kMaxInfoPlist = 1u << 20;
 
 // The platforms whose modules this host's loader opens.
 #if defined(_WIN32)
@@ -81,14 +81,25 @@ namespace {
 void readMacBundle(ModuleFile& m) {
     const std::filesystem::path contents = m.path / "Contents";
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(contents / "Info.plist", ec))
+    if (!std::filesystem::exists(contents / "Info.plist", ec))
         throw HostError("a folder but not a bundle: it has no Contents/Info.plist");
-    const std::vector<std::uint8_t> plist =
-        readBytes(contents / "Info.plist", "Contents/Info.plist");
+    std::string plist;
+    {
+        const auto file = openPart(contents / "Info.plist", "Contents/Info.plist");
+        if (file->size() > kMaxInfoPlist)
+            throw HostError("Contents/Info.plist: " + std::to_string(file->size()) +
+                            " bytes, more than the " + std::to_string(kMaxInfoPlist) +
+                            " bytes an Info.plist may hold");
+        plist.resize(static_cast<std::size_t>(file->size()));
+        try {
+            file->read(0, reinterpret_cast<std::uint8_t*>(plist.data()), plist.size());
+        } catch (const HostError& e) {
+            throw HostError(std::string("Contents/Info.plist: ") + e.what());
+        }
+    }
     std::string executable;
     try {
-        executable = bundleExecutable(
-            std::string_view(reinterpret_cast<const char*>(plist.data()), plist.size()));
+        executable = bundleExecutable(plist);
     } catch (const HostError& e) {
         throw HostError(std::string("Contents/Info.plist: ") + e.what());
     }
@@ -98,11 +109,24 @@ void readMacBundle(ModuleFile& m) {
     m.binary = contents / "MacOS" / executable;
     m.piplFormat = kMacIntelPiPL;
     const std::string rsrc = "Contents/Resources/" + executable + ".rsrc";
-    const std::vector<std::uint8_t> bytes = readBytes(m.path / rsrc, rsrc);
+    const auto file = openPart(m.path / rsrc, rsrc);
     try {
-        m.pipl = piplFromResourceFile(bytes);
+        m.pipl = piplFromResourceFile(resourceFileReader(*file));
     } catch (const HostError& e) {
         throw HostError(rsrc + ": " + e.what());
+    }
+}
+
+// The module file's own reasons for a path that is not one: missing, or not a regular file.
+std::unique_ptr<RegularFile> openModule(const std::filesystem::path& module) {
+    std::error_code ec;
+    const std::filesystem::file_type type = std::filesystem::status(module, ec).type();
+    if (type == std::filesystem::file_type::not_found)
+        throw HostError("no such module file");
+    try {
+        return std::make_unique<RegularFile>(module);
+    } catch (const HostError& e) {
+        throw HostError(std::string("not a module file: ") + e.what());
     }
 }
 
@@ -118,25 +142,23 @@ ModuleFile readModuleFile(const std::filesystem::path& module) {
             readMacBundle(m);
             return m;
         }
-        if (!std::filesystem::is_regular_file(module, ec))
-            throw HostError("no such module file");
-        const std::vector<std::uint8_t> bytes = readBytes(module, "the module file");
-        if (bytes.size() >= 4 && std::memcmp(bytes.data(),
-                                             "\x7f"
-                                             "ELF",
-                                             4) == 0) {
+        const auto file = openModule(module);
+        // Each reader reads the headers and sections it needs, never the whole file.
+        if (const ByteReader elf = elfReader(*file);
+            elf.fits(0, 4) && elf.u32(0, "the magic") == 0x464C457Fu) { // "\x7fELF"
             m.format = "ELF module";
-            m.pipl = piplFromELF(bytes);
-            const ModuleTarget t = targetOfELF(bytes);
+            m.pipl = piplFromELF(elf);
+            const ModuleTarget t = targetOfELF(elf);
             m.platform = t.platform;
             m.loadableHere = t.loadableHere;
             m.piplFormat = kWindowsPiPL;
             return m;
         }
-        if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') {
+        if (const ByteReader pe = peReader(*file);
+            pe.fits(0, 2) && pe.u16(0, "the magic") == 0x5A4D) { // "MZ"
             m.format = "PE module";
-            m.pipl = piplFromPE(bytes);
-            const ModuleTarget t = targetOfPE(bytes);
+            m.pipl = piplFromPE(pe);
+            const ModuleTarget t = targetOfPE(pe);
             m.platform = t.platform;
             m.loadableHere = t.loadableHere;
             m.piplFormat = kWindowsPiPL;
@@ -151,6 +173,14 @@ ModuleFile readModuleFile(const std::filesystem::path& module) {
 
 std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module) {
     return readModuleFile(module).pipl;
+}
+
+PiPL decodePiPL(const ModuleFile& module) {
+    try {
+        return decodePiPL(module.pipl, module.piplFormat);
+    } catch (const HostError& e) {
+        throw HostError(module.path.string() + ": " + e.what());
+    }
 }
 
 } // namespace OmbrelHost

@@ -29,6 +29,9 @@ struct ModuleFile {
 // bundle's 'PiPL' resource 16000 in Contents/Resources/<executable>.rsrc); throws HostError
 // naming the path when it cannot be read or carries no PiPL.
 ModuleFile readModuleFile(const std::filesystem::path& module);
+// The module's PiPL decoded in its format; throws HostError naming the module's path when the
+// bytes are malformed.
+PiPL decodePiPL(const ModuleFile& module);
 // readModuleFile's PiPL bytes.
 std::vector<std::uint8_t> readModulePiPL(const std::filesystem::path& module);
 

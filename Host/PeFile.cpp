@@ -20,6 +20,7 @@ struct PESection {
 constexpr std::uint32_t kSubdirectory = 0x80000000u;
 constexpr int kPiPLResourceId = 16000;
 constexpr int kUSEnglish = 1033;
+constexpr std::string_view kTypeName = "PIPL";
 
 class PEResources {
 public:
@@ -53,21 +54,29 @@ public:
         const std::uint64_t at = root_ + offset;
         const std::uint64_t named = f_.u(at + 12, 2, "a resource directory");
         const std::uint64_t ids = f_.u(at + 14, 2, "a resource directory");
+        // At most 131070 entries of 8 bytes, read in one piece.
+        const ByteReader list =
+            f_.area(at + 16, 8 * (named + ids), "resource directory", "a resource entry", true);
         std::vector<Entry> entries;
         for (std::uint64_t i = 0; i < named + ids; ++i) {
-            const std::uint64_t e = at + 16 + 8 * i;
-            const auto nameField = static_cast<std::uint32_t>(f_.u(e, 4, "a resource entry"));
+            const auto nameField = list.u32(8 * i, "a resource entry");
             Entry entry{};
-            entry.target = static_cast<std::uint32_t>(f_.u(e + 4, 4, "a resource entry"));
+            entry.target = list.u32(8 * i + 4, "a resource entry");
             entry.named = (nameField & kSubdirectory) != 0;
             if (entry.named) {
-                // A length-prefixed UTF-16 name; resource names compare case-insensitively.
+                // A length-prefixed UTF-16 name; resource names compare case-insensitively. Only
+                // a name of the length of the one looked for is read: the others cannot match,
+                // and a file may give thousands of names of 65535 characters.
                 const std::uint64_t s = root_ + (nameField & ~kSubdirectory);
                 const std::uint64_t length = f_.u(s, 2, "a resource name");
-                for (std::uint64_t c = 0; c < length; ++c) {
-                    const std::uint64_t unit = f_.u(s + 2 + 2 * c, 2, "a resource name");
-                    entry.name +=
-                        unit < 0x80 ? static_cast<char>(std::toupper(static_cast<int>(unit))) : '?';
+                f_.need(s + 2, 2 * length, "a resource name");
+                if (length == kTypeName.size()) {
+                    for (std::uint64_t c = 0; c < length; ++c) {
+                        const std::uint64_t unit = f_.u(s + 2 + 2 * c, 2, "a resource name");
+                        entry.name += unit < 0x80
+                                          ? static_cast<char>(std::toupper(static_cast<int>(unit)))
+                                          : '?';
+                    }
                 }
             } else {
                 entry.id = nameField & 0xFFFFu;
@@ -123,12 +132,13 @@ std::vector<std::uint8_t> piplFromPE(const ByteReader& f) {
         throw HostError("no PiPL: the PE file has no resources");
 
     std::vector<PESection> sections;
-    const std::uint64_t table = optional + optionalSize;
+    const ByteReader table = f.area(optional + optionalSize, 40 * sectionCount, "section table",
+                                    "the section table", true);
     for (std::uint64_t i = 0; i < sectionCount; ++i) {
-        const std::uint64_t s = table + 40 * i;
-        sections.push_back(
-            PESection{f.u(s + 12, 4, "the section table"), f.u(s + 8, 4, "the section table"),
-                      f.u(s + 16, 4, "the section table"), f.u(s + 20, 4, "the section table")});
+        const std::uint64_t s = 40 * i;
+        sections.push_back(PESection{
+            table.u(s + 12, 4, "the section table"), table.u(s + 8, 4, "the section table"),
+            table.u(s + 16, 4, "the section table"), table.u(s + 20, 4, "the section table")});
     }
     PEResources tree(f, std::move(sections));
     tree.setRoot(tree.fileOffset(resourceRva, "resource directory"));
@@ -142,7 +152,7 @@ std::vector<std::uint8_t> piplFromPE(const ByteReader& f) {
     const auto types = tree.directory(0);
     const PEResources::Entry* type = nullptr;
     for (const auto& e : types) {
-        if (e.named && e.name == "PIPL")
+        if (e.named && e.name == kTypeName)
             type = &e;
     }
     if (type == nullptr)

@@ -41,10 +41,14 @@ std::string pastArea(std::string_view area, std::uint64_t areaSize, std::uint64_
            n(offset + length) + ") lies past the " + n(areaSize) + "-byte " + std::string(area);
 }
 
-} // namespace
+struct Wanted {
+    std::string type;
+    int id;
+};
 
-std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
-    const ByteReader file(bytes, Endian::big, pastArea, "file");
+// Every resource, or only the one `only` names, with its data; the others' data is checked but
+// not read.
+std::vector<MacResource> readResources(const ByteReader& file, const Wanted* only) {
     if (file.size() < kHeaderSize)
         truncated(n(file.size()) + " bytes, shorter than the 16-byte header");
     const std::uint32_t dataOffset = file.u32(0, "the header");
@@ -67,10 +71,12 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
         inconsistent("the map is " + n(mapLength) +
                      " bytes, too short for its header and type list");
 
+    // The map is read whole, the data only where a resource lies.
     const ByteReader data = file.area(dataOffset, dataLength, "data", "the data");
-    const ByteReader map = file.area(mapOffset, mapLength, "map", "the map");
+    const ByteReader map = file.area(mapOffset, mapLength, "map", "the map", true);
     // Resource compilers repeat the header at the map's start; some leave zeros.
-    const auto header = file.view(0, kHeaderSize, "the header");
+    const ByteReader headerArea = file.area(0, kHeaderSize, "header", "the header", true);
+    const auto header = headerArea.view(0, kHeaderSize, "the header");
     const auto copy = map.view(0, kHeaderSize, "the map's copy of the header");
     if (!std::equal(copy.begin(), copy.end(), header.begin()) &&
         std::any_of(copy.begin(), copy.end(), [](std::uint8_t b) { return b != 0; }))
@@ -88,6 +94,10 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
 
     std::vector<MacResource> resources;
     std::set<std::pair<std::string, int>> seen;
+    // Each resource's data (and its 4-byte length) takes its own bytes of the data area, so
+    // together they fit in it: references that share bytes would make a small file claim any
+    // number of copies of them.
+    std::uint64_t claimed = 0;
     for (std::uint64_t t = 0; t < typeCount; ++t) {
         const std::uint64_t entry = typeList + 2 + kTypeEntrySize * t;
         const std::string type = fourCCText(map.u(entry, 4, "a type"));
@@ -115,22 +125,48 @@ std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> bytes) {
                 const auto text = map.view(name + 1, length, "the name of " + which);
                 resource.name = std::string(text.begin(), text.end());
             }
-            const std::uint32_t length = data.u(at, 4, "the length of " + which);
-            resource.data = data.copy(at + 4, length, "the " + n(length) + " bytes of " + which);
+            const std::uint32_t length = data.u32(at, "the length of " + which);
+            const std::string bytes = "the " + n(length) + " bytes of " + which;
+            data.need(at + 4, length, bytes);
+            claimed += 4 + std::uint64_t{length};
+            if (claimed > data.size())
+                inconsistent("its resources up to " + which + " claim " + n(claimed) +
+                             " bytes of data, more than the " + n(data.size()) +
+                             " bytes there are (they share bytes)");
             if (!seen.emplace(resource.type, resource.id).second)
                 inconsistent("two " + which + "s");
+            if (only != nullptr && (resource.type != only->type || resource.id != only->id))
+                continue;
+            resource.data = data.copy(at + 4, length, bytes);
             resources.push_back(std::move(resource));
         }
     }
     return resources;
 }
 
+} // namespace
+
+ByteReader resourceFileReader(std::span<const std::uint8_t> file) {
+    return ByteReader(file, Endian::big, pastArea, "file");
+}
+ByteReader resourceFileReader(const RegularFile& file) {
+    return ByteReader(file, Endian::big, pastArea, "file");
+}
+
+std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> file) {
+    return readResources(resourceFileReader(file), nullptr);
+}
+
+std::vector<std::uint8_t> piplFromResourceFile(const ByteReader& file) {
+    const Wanted pipl{"PiPL", kPiPLResourceId};
+    std::vector<MacResource> resources = readResources(file, &pipl);
+    if (resources.empty())
+        throw HostError("no PiPL: the resource file has no 'PiPL' resource 16000");
+    return std::move(resources.front().data);
+}
+
 std::vector<std::uint8_t> piplFromResourceFile(std::span<const std::uint8_t> file) {
-    std::vector<MacResource> resources = readResourceFile(file);
-    for (MacResource& r : resources)
-        if (r.type == "PiPL" && r.id == kPiPLResourceId)
-            return std::move(r.data);
-    throw HostError("no PiPL: the resource file has no 'PiPL' resource 16000");
+    return piplFromResourceFile(resourceFileReader(file));
 }
 
 } // namespace OmbrelHost

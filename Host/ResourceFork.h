@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "Host/ByteReader.h"
+
 namespace OmbrelHost {
 
 struct MacResource {
@@ -21,11 +23,18 @@ struct MacResource {
 
 // Every resource of the file, type by type in map order. Throws HostError beginning with
 // "truncated resource file" or "inconsistent resource file" and saying which part is wrong
-// (the caller adds the file name).
+// (the caller adds the file name); resources whose data overlaps are inconsistent, so the data
+// returned never exceeds the file's size.
 std::vector<MacResource> readResourceFile(std::span<const std::uint8_t> file);
 
 // The data of the resource of type 'PiPL', id 16000. Throws HostError like readResourceFile,
 // or saying that there is no such resource.
 std::vector<std::uint8_t> piplFromResourceFile(std::span<const std::uint8_t> file);
+
+// The same over a reader made by resourceFileReader: over a file, only its header, its map and
+// the PiPL's data are read.
+ByteReader resourceFileReader(std::span<const std::uint8_t> file);
+ByteReader resourceFileReader(const RegularFile& file);
+std::vector<std::uint8_t> piplFromResourceFile(const ByteReader& file);
 
 } // namespace OmbrelHost

@@ -271,6 +271,12 @@ PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
         *format = memory->format();
+        if (memory->frameOutput && host.faulting()) {
+            if (host.faults.outputPixelFormatError != PF_Err_NONE)
+                return host.faults.outputPixelFormatError;
+            if (host.faults.reportedOutputPixelFormat)
+                *format = *host.faults.reportedOutputPixelFormat;
+        }
         return PF_Err_NONE;
     });
 }

@@ -29,4 +29,10 @@ std::string asciiLower(std::string_view text) {
     return lowered;
 }
 
+std::string withArticle(std::string_view noun) {
+    const bool vowel =
+        !noun.empty() && std::string_view("AEIOUaeiou").find(noun[0]) != std::string_view::npos;
+    return (vowel ? "an " : "a ") + std::string(noun);
+}
+
 } // namespace OmbrelHost

@@ -18,4 +18,7 @@ std::string fourCCText(std::uint32_t code);
 // is. Independent of the C locale, for comparing file extensions and option values.
 std::string asciiLower(std::string_view text);
 
+// "an ELF module", "a PE module": the noun with the article its first letter calls for.
+std::string withArticle(std::string_view noun);
+
 } // namespace OmbrelHost

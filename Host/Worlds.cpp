@@ -2,6 +2,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "Host/HostState.h"
 
@@ -33,6 +34,39 @@ PF_PixelFormat depthFormat(Depth depth) {
     }
     return PF_PixelFormat_INVALID;
 }
+
+PF_PixelFormat worldFormat(Depth depth, WorldOrder order) {
+    if (order == WorldOrder::Argb)
+        return depthFormat(depth);
+    switch (depth) {
+    case Depth::Bits8:
+        return PF_PixelFormat_BGRA32;
+    case Depth::Bits32:
+        return PF_PixelFormat_BGRA128;
+    case Depth::Bits16:
+        break;
+    }
+    throw HostError("the host has no BGRA worlds of 16 bits");
+}
+
+bool bgraFormat(PF_PixelFormat format) {
+    return format == PF_PixelFormat_BGRA32 || format == PF_PixelFormat_BGRA128;
+}
+
+namespace {
+
+// ARGB and BGRA are each other's reverse: reverses the channels of every pixel of a row.
+void reverseChannels(std::uint8_t* row, std::size_t bytes, int pixelBytes) {
+    const std::size_t channel = static_cast<std::size_t>(pixelBytes) / 4;
+    for (std::uint8_t* p = row; p < row + bytes; p += pixelBytes) {
+        for (std::size_t i = 0; i < 2; ++i) {
+            for (std::size_t b = 0; b < channel; ++b)
+                std::swap(p[i * channel + b], p[(3 - i) * channel + b]);
+        }
+    }
+}
+
+} // namespace
 
 Depth formatDepth(PF_PixelFormat format) {
     switch (formatPixelBytes(format)) {
@@ -106,9 +140,12 @@ void WorldMemory::copyFrom(const Image& image) {
     const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
     if (pixels == 0)
         return;
-    for (int y = 0; y < height_; ++y)
-        std::memcpy(data() + static_cast<std::size_t>(y) * rowBytes_,
-                    image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels);
+    for (int y = 0; y < height_; ++y) {
+        std::uint8_t* row = data() + static_cast<std::size_t>(y) * rowBytes_;
+        std::memcpy(row, image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels);
+        if (bgraFormat(format_))
+            reverseChannels(row, pixels, pixelBytes_);
+    }
 }
 
 Image WorldMemory::toImage(Depth depth) const {
@@ -116,9 +153,12 @@ Image WorldMemory::toImage(Depth depth) const {
     const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
     if (pixels == 0)
         return image;
-    for (int y = 0; y < height_; ++y)
-        std::memcpy(image.pixels.data() + static_cast<std::size_t>(y) * pixels,
-                    data() + static_cast<std::size_t>(y) * rowBytes_, pixels);
+    for (int y = 0; y < height_; ++y) {
+        std::uint8_t* row = image.pixels.data() + static_cast<std::size_t>(y) * pixels;
+        std::memcpy(row, data() + static_cast<std::size_t>(y) * rowBytes_, pixels);
+        if (bgraFormat(format_))
+            reverseChannels(row, pixels, pixelBytes_);
+    }
     return image;
 }
 
@@ -126,6 +166,8 @@ bool WorldMemory::equals(const Image& image) const {
     const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
     if (pixels == 0)
         return true;
+    if (bgraFormat(format_))
+        return toImage(image.depth) == image;
     for (int y = 0; y < height_; ++y) {
         if (std::memcmp(data() + static_cast<std::size_t>(y) * rowBytes_,
                         image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels) != 0)
@@ -195,7 +237,7 @@ void CommandFrame::resetOut() {
     out.out_flags2 = host.faults.presetOutFlags2;
 }
 
-void CommandFrame::setInput(const Image& image, int padding) {
+void CommandFrame::setInput(const Image& image, int padding, WorldOrder order) {
     checkPadding(padding, image.depth, "input");
     if (image.width < 0 || image.height < 0 ||
         image.pixels.size() != static_cast<std::size_t>(image.width) *
@@ -206,8 +248,8 @@ void CommandFrame::setInput(const Image& image, int padding) {
     if (static_cast<std::size_t>(image.width) * pixelBytes(image.depth) + padding >
         static_cast<std::size_t>(std::numeric_limits<A_long>::max()))
         throw HostError("input image is too wide for a host world");
-    inputMemory = std::make_unique<WorldMemory>(image.width, image.height, depthFormat(image.depth),
-                                                padding, false);
+    inputMemory = std::make_unique<WorldMemory>(image.width, image.height,
+                                                worldFormat(image.depth, order), padding, false);
     inputMemory->copyFrom(image);
     inputMemory->describe(ctx.inputWorld);
     ctx.input = inputMemory.get();
@@ -220,6 +262,7 @@ void CommandFrame::setOutput(int width, int height, PF_PixelFormat format, int p
     if (outputMemory) // a frame rendered again gets a new output world
         host.removeWorld(outputMemory.get());
     outputMemory = std::make_unique<WorldMemory>(width, height, format, padding, false);
+    outputMemory->frameOutput = true;
     outputMemory->describe(ctx.outputWorld);
     ctx.output = outputMemory.get();
     ctx.createdWorldPadding = padding;

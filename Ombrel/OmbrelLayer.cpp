@@ -49,6 +49,7 @@ struct Layer::Impl {
     PF_Err err = PF_Err_NONE;
     Ownership ownership;
     BPC bpc;
+    ChannelOrder order = ChannelOrder::ARGB;
     PF_LayerDef* world = nullptr; // null when a checkout failed or held no layer
     PF_ParamDef param;
     PF_Pixel* pixels8 = nullptr;
@@ -182,8 +183,10 @@ struct Layer::Impl {
     }
 };
 
-Layer::Layer(PF_InData* in_data, PF_OutData* out_data, PF_LayerDef* world, BPC bpc)
+Layer::Layer(PF_InData* in_data, PF_OutData* out_data, PF_LayerDef* world, BPC bpc,
+             ChannelOrder order)
     : impl_(new Impl(in_data, out_data, Wrapped, bpc)) {
+    impl_->order = order;
     impl_->world = world;
     impl_->_calcWidth();
 }
@@ -228,6 +231,10 @@ BPC Layer::getBPC() const {
     return impl_->bpc;
 }
 
+ChannelOrder Layer::getChannelOrder() const {
+    return impl_->order;
+}
+
 int Layer::getWidth() const {
     return impl_->world->width;
 }
@@ -241,14 +248,25 @@ Rect Layer::getSize() const {
 }
 
 ColorFloat<float> Layer::getPixel(int x, int y) {
+    const bool bgra = impl_->order == ChannelOrder::BGRA;
     switch (impl_->bpc) {
     case BPC_16:
         return ColorFloat<float>(*impl_->_pixel16(x, y));
-    case BPC_32:
-        return ColorFloat<float>(*impl_->_pixel32(x, y));
+    case BPC_32: {
+        const PF_PixelFloat* p = impl_->_pixel32(x, y);
+        if (!bgra)
+            return ColorFloat<float>(*p);
+        const auto& q = *reinterpret_cast<const PixelBGRAFloat*>(p);
+        return ColorFloat<float>(PF_PixelFloat{q.alpha, q.red, q.green, q.blue});
+    }
     case BPC_8:
-    default:
-        return ColorFloat<float>(*impl_->_pixel8(x, y));
+    default: {
+        const PF_Pixel* p = impl_->_pixel8(x, y);
+        if (!bgra)
+            return ColorFloat<float>(*p);
+        const auto& q = *reinterpret_cast<const PixelBGRA8*>(p);
+        return ColorFloat<float>(PF_Pixel{q.alpha, q.red, q.green, q.blue});
+    }
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "HostInterface/EffectInterface.h"
 #include "Ombrel/OmbrelGeneral.h"
+#include "Ombrel/OmbrelPixelLayout.h"
 
 namespace Ombrel {
 
@@ -27,8 +28,10 @@ class Layer {
 public:
     enum Ownership : A_long { Wrapped = 0, CheckedOut = 1, Created = 2 };
 
-    // Wraps a world the host owns; nothing is freed at the end.
-    Layer(PF_InData* in_data, PF_OutData* out_data, PF_LayerDef* world, BPC bpc);
+    // Wraps a world the host owns; nothing is freed at the end. The channel order is the world's
+    // pixel format's (BGRA only at BPC_8 and BPC_32); the other constructors make ARGB layers.
+    Layer(PF_InData* in_data, PF_OutData* out_data, PF_LayerDef* world, BPC bpc,
+          ChannelOrder order = ChannelOrder::ARGB);
     // Checks out layer parameter `index` at `time`; the world stays null when the checkout
     // fails or the parameter holds no layer. A successful checkout is checked back in by the
     // last copy, with or without a layer.
@@ -45,6 +48,7 @@ public:
     PF_Err getError() const;
     PF_LayerDef* getWorld();
     BPC getBPC() const;
+    ChannelOrder getChannelOrder() const;
 
     // The following need a world (check getError() and getWorld() first).
     int getWidth() const;

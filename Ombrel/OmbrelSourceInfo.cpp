@@ -10,23 +10,30 @@ namespace {
 
 constexpr A_long kInputCheckoutId = 0; // the id pre-render checked the input out under
 
-// Depth of a host pixel format; false for a format of no known depth.
-bool depthOf(PF_PixelFormat format, BPC& bpc) {
-    switch (format) {
-    case PF_PixelFormat_ARGB32:
-    case PF_PixelFormat_BGRA32:
-        bpc = BPC_8;
-        return true;
-    case PF_PixelFormat_ARGB64:
-        bpc = BPC_16;
-        return true;
-    case PF_PixelFormat_ARGB128:
-    case PF_PixelFormat_BGRA128:
-        bpc = BPC_32;
-        return true;
-    default:
-        return false;
+// The layout of each host pixel format the effect converts.
+struct FormatLayout {
+    PF_PixelFormat format;
+    BPC bpc;
+    ChannelOrder order;
+};
+constexpr FormatLayout kFormats[] = {
+    {PF_PixelFormat_ARGB32, BPC_8, ChannelOrder::ARGB},
+    {PF_PixelFormat_BGRA32, BPC_8, ChannelOrder::BGRA},
+    {PF_PixelFormat_ARGB64, BPC_16, ChannelOrder::ARGB},
+    {PF_PixelFormat_ARGB128, BPC_32, ChannelOrder::ARGB},
+    {PF_PixelFormat_BGRA128, BPC_32, ChannelOrder::BGRA},
+};
+
+// The layout of a host pixel format; false, leaving both unchanged, for a format not listed.
+bool layoutOf(PF_PixelFormat format, BPC& bpc, ChannelOrder& order) {
+    for (const FormatLayout& f : kFormats) {
+        if (f.format == format) {
+            bpc = f.bpc;
+            order = f.order;
+            return true;
+        }
     }
+    return false;
 }
 
 } // namespace
@@ -37,6 +44,7 @@ struct SourceInfo::Impl {
     PF_OutData* out_data;
     PF_SmartRenderExtra* extra;
     BPC bpc = BPC_8;
+    ChannelOrder order = ChannelOrder::ARGB;
     PF_EffectWorld* input = nullptr;
     PF_EffectWorld* output = nullptr;
     AEGP_SuiteHandler suites; // keeps "AEGP Iterate Suite" once acquired
@@ -60,11 +68,18 @@ struct SourceInfo::Impl {
         error = AEFX_AcquireSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
                                   "Couldn't load suite.", &suite);
         if (error == PF_Err_NONE) {
+            const auto* worlds = static_cast<const PF_WorldSuite2*>(suite);
             PF_PixelFormat format = PF_PixelFormat_INVALID;
-            error = static_cast<const PF_WorldSuite2*>(suite)->PF_GetPixelFormat(input, &format);
-            const bool known = depthOf(format, bpc);
+            error = worlds->PF_GetPixelFormat(input, &format);
+            const bool known = layoutOf(format, bpc, order);
             if (error == PF_Err_NONE && !known)
                 error = PF_Err_BAD_CALLBACK_PARAM;
+            if (error == PF_Err_NONE) {
+                PF_PixelFormat outputFormat = PF_PixelFormat_INVALID;
+                error = worlds->PF_GetPixelFormat(output, &outputFormat);
+                if (error == PF_Err_NONE && outputFormat != format)
+                    error = PF_Err_BAD_CALLBACK_PARAM;
+            }
         }
         if (suite != nullptr)
             AEFX_ReleaseSuite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
@@ -83,6 +98,10 @@ PF_Err SourceInfo::getError() const {
 
 BPC SourceInfo::getBPC() const {
     return impl_->bpc;
+}
+
+ChannelOrder SourceInfo::getChannelOrder() const {
+    return impl_->order;
 }
 
 int SourceInfo::getWidth() const {

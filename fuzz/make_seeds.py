@@ -76,8 +76,14 @@ def make_pe(pipl, languages=(1033,)):
         put(rsrc, entries + 16 * i, rva + at, 4)
         put(rsrc, entries + 16 * i + 4, len(pipl), 4)
         del rsrc[at:]
+        rsrc.extend(b"\0" * (at - len(rsrc)))
         rsrc.extend(pipl)
         at = len(rsrc)
+    return wrap_pe(rsrc, rva, raw)
+
+
+def wrap_pe(rsrc, rva=0x1000, raw=0x200):
+    """A PE file whose one section, at `rva`, is the resource section `rsrc`."""
     f = bytearray(raw)
     f[0:2] = b"MZ"
     put(f, 0x3C, 0x40, 4)
@@ -99,6 +105,37 @@ def make_pe(pipl, languages=(1033,)):
     return bytes(f + rsrc)
 
 
+def make_pe_names(count, length):
+    """A resource root of `count` named types that all share one name of `length` characters,
+    none of them "PIPL": 131070 x 65535 characters to a reader that decodes every name."""
+    name_at = 16 + 8 * count
+    rsrc = bytearray(name_at + 2 + 2 * length)
+    put(rsrc, 12, count, 2)
+    for i in range(count):
+        put(rsrc, 16 + 8 * i, 0x80000000 | name_at, 4)
+        put(rsrc, 20 + 8 * i, 0x80000000, 4)
+    put(rsrc, name_at, length, 2)
+    rsrc[name_at + 2:] = b"A\0" * length
+    return wrap_pe(rsrc)
+
+
+def make_rsrc_shared(count, length):
+    """A resource file of `count` 'PiPL' resources (ids 0 up, 16000 among them once count is
+    above it) whose references all point at the same `length` bytes of data."""
+    data_at, data_length = 256, 4 + length
+    refs = 28 + 2 + 8
+    map_length = refs + 12 * count
+    map_at = data_at + data_length
+    header = struct.pack(">IIII", data_at, map_at, data_length, map_length)
+    f = bytearray(header + b"\0" * (data_at - 16))
+    f += struct.pack(">I", length) + b"\0" * length
+    m = bytearray(header + b"\0" * 8 + struct.pack(">HH", 28, 28))
+    m += struct.pack(">H4sHH", 0, b"PiPL", (count - 1) & 0xFFFF, 2 + 8)
+    for i in range(count):
+        m += struct.pack(">HHB3sI", i, 0xFFFF, 0, (0).to_bytes(3, "big"), 0)
+    return bytes(f + m)
+
+
 def write(folder, name, data):
     with open(os.path.join(HERE, "seeds", folder, name), "wb") as out:
         out.write(data)
@@ -115,7 +152,9 @@ def main():
     write("elf", "no-pipl-section.elf", make_elf(pipl, b".data"))
     write("pe", "module.pe", make_pe(pipl))
     write("pe", "two-languages.pe", make_pe(pipl, (1031, 1033)))
+    write("pe", "shared-long-names.pe", make_pe_names(255, 4095))
     write("resource_file", "bundle.rsrc", open(rsrc, "rb").read())
+    write("resource_file", "shared-data.rsrc", make_rsrc_shared(1024, 16384))
     rng = random.Random(11)
     for i in range(6):
         write("frames", "frame%d" % i, bytes(rng.randrange(256) for _ in range(40 + 90 * i)))

@@ -86,6 +86,42 @@ FAULTS = [
         ],
     ),
     (
+        "the readers' bound offset <= size made < (an empty ELF section at the file's end refused)",
+        [
+            ("Host/ByteReader.h", "return offset <= size_ && length <= size_ - offset;", "return offset < size_ && length <= size_ - offset;"),
+        ],
+    ),
+    (
+        "a PE data address at VirtualAddress + SizeOfRawData of a larger section accepted",
+        [
+            ("Host/PeFile.cpp", "if (delta >= s.rawSize)", "if (delta > s.rawSize)"),
+        ],
+    ),
+    (
+        "a resource file's type count 0xFFFF (no types) read as 65536 types",
+        [
+            ("Host/ResourceFork.cpp", """(map.u(typeList, 2, "the type count") + 1) & 0xFFFFu;""", """map.u(typeList, 2, "the type count") + 1;"""),
+        ],
+    ),
+    (
+        "resource references sharing their data each copied",
+        [
+            ("Host/ResourceFork.cpp", "if (claimed > data.size())", "if (claimed > data.size() && false)"),
+        ],
+    ),
+    (
+        "an unpadded last PiPL property bound-checked on its length, not its padded length",
+        [
+            ("Host/PiPL.cpp", "if (padded > bytes.size() - at)", "if (length > bytes.size() - at)"),
+        ],
+    ),
+    (
+        "a PiPL Pascal string as long as its property read one byte past",
+        [
+            ("Host/PiPL.cpp", "std::size_t{p.data[0]} + 1 > p.data.size()", "std::size_t{p.data[0]} > p.data.size()"),
+        ],
+    ),
+    (
         "the macOS PiPL naming the entry point for 64-bit Intel only (no arm64 slice could load)",
         [
             ("OmbrelPiPL.h", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), fourCC("ma64")};""", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), 0};"""),

@@ -53,6 +53,21 @@ struct Depth32 {
     static float zeroIfNaN(float v) { return v == v ? v : 0.0f; }
 };
 
+// The BGRA records of the depths that have them: the same channels in other places.
+struct Depth8Bgra : Depth8 {
+    using Pixel = PixelBGRA8;
+    static ColorFloat<float> load(const Pixel& p) {
+        return Depth8::load(PF_Pixel{p.alpha, p.red, p.green, p.blue});
+    }
+};
+
+struct Depth32Bgra : Depth32 {
+    using Pixel = PixelBGRAFloat;
+    static ColorFloat<float> load(const Pixel& p) {
+        return Depth32::load(PF_PixelFloat{p.alpha, p.red, p.green, p.blue});
+    }
+};
+
 // A stored component (normalised channel) in the system's own units.
 template <Encoding E>
 float decode(float v) {
@@ -164,8 +179,12 @@ Kernels::RowKernel<typename D::Pixel> vectorKernel(const Kernels::RowKernels* k,
         return nullptr;
     if constexpr (std::is_same_v<D, Depth8>)
         return k->row8[row];
+    else if constexpr (std::is_same_v<D, Depth8Bgra>)
+        return k->row8Bgra[row];
     else if constexpr (std::is_same_v<D, Depth16>)
         return k->row16[row];
+    else if constexpr (std::is_same_v<D, Depth32Bgra>)
+        return k->row32Bgra[row];
     else
         return k->row32[row];
 }
@@ -205,51 +224,97 @@ void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> ve
     }
 }
 
+// What every band of a frame runs, decided once per frame: the loop of the layers' layout and
+// the row kernels of the conversion on the kernel path. The kernels are kept as untyped function
+// pointers and turned back into the layout's types by `run`, which was made for that layout.
+struct Plan {
+    using AnyRow = void (*)();
+    using Run = void (*)(const Plan& plan, const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r);
+
+    Run run = nullptr; // null: nothing to convert (layers of different sizes, unknown depth)
+    AnyRow scalar = nullptr;
+    AnyRow vector = nullptr; // null: the scalar kernel alone
+    int lanes = 0;
+    const PF_LayerDef* src = nullptr; // the worlds it was made for
+    const PF_LayerDef* dst = nullptr;
+};
+
+template <class D>
+void runPlan(const Plan& plan, const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
+    convertRegion<D>(reinterpret_cast<RowKernel<D>>(plan.scalar),
+                     reinterpret_cast<Kernels::RowKernel<typename D::Pixel>>(plan.vector),
+                     plan.lanes, src, dst, r);
+}
+
+template <class D>
+void planLayout(Plan& plan, Type type, const Kernels::RowKernels* k) {
+    const Kernels::RowKernel<typename D::Pixel> vector = vectorKernel<D>(k, conversionIndex(type));
+    plan.run = &runPlan<D>;
+    plan.scalar = reinterpret_cast<Plan::AnyRow>(rowKernel<D>(type));
+    plan.vector = reinterpret_cast<Plan::AnyRow>(vector);
+    plan.lanes = vector != nullptr ? k->lanes : 0;
+}
+
 } // namespace
 
 class ColorSpaceConversion::Impl {
 public:
     explicit Impl(const Parameter& param) : param_(param) {}
 
-    // The whole region on one kernel path (null kernels: the scalar code alone).
-    void execute(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* kernels) {
+    // The plan for src and dst on one kernel path (null kernels: the scalar code alone). The
+    // layout is the source's: the depth of dst is not looked at, and the render path gives both
+    // layers the layout of one pixel format.
+    Plan plan(Layer& src, Layer& dst, const Kernels::RowKernels* kernels) const {
+        Plan p;
+        p.src = src.getWorld();
+        p.dst = dst.getWorld();
         if (!src.equalInSize(dst))
-            return;
+            return p;
+        const bool bgra = src.getChannelOrder() == ChannelOrder::BGRA;
         switch (src.getBPC()) {
         case BPC_8:
-            _convert8(src, dst, region, kernels);
+            if (bgra)
+                planLayout<Depth8Bgra>(p, param_.type(), kernels);
+            else
+                planLayout<Depth8>(p, param_.type(), kernels);
             break;
-        case BPC_16:
-            _convert16(src, dst, region, kernels);
+        case BPC_16: // no BGRA world has 16 bits
+            planLayout<Depth16>(p, param_.type(), kernels);
             break;
         case BPC_32:
-            _convert32(src, dst, region, kernels);
+            if (bgra)
+                planLayout<Depth32Bgra>(p, param_.type(), kernels);
+            else
+                planLayout<Depth32>(p, param_.type(), kernels);
             break;
         }
+        return p;
     }
 
-    void _convert8(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
-        _convert<Depth8>(src, dst, region, k);
-    }
-    void _convert16(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
-        _convert<Depth16>(src, dst, region, k);
-    }
-    void _convert32(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
-        _convert<Depth32>(src, dst, region, k);
-    }
-
-private:
-    template <class D>
-    void _convert(Layer& src, Layer& dst, const Rect& region, const Kernels::RowKernels* k) {
+    // One region by a plan made for these layers.
+    static void execute(const Plan& p, Layer& src, Layer& dst, const Rect& region) {
+        if (p.run == nullptr)
+            return;
         const Rect clipped = region.intersect(src.getSize());
         if (clipped.isEmpty())
             return;
-        const std::size_t row = conversionIndex(param_.type());
-        convertRegion<D>(rowKernel<D>(param_.type()), vectorKernel<D>(k, row),
-                         k != nullptr ? k->lanes : 0, *src.getWorld(), *dst.getWorld(), clipped);
+        p.run(p, *src.getWorld(), *dst.getWorld(), clipped);
     }
 
+    void prepare(Layer& src, Layer& dst) {
+        prepared_ = plan(src, dst, Kernels::rowKernels(Kernels::activePath()));
+    }
+    // The prepared plan when it was made for these worlds.
+    const Plan* preparedFor(Layer& src, Layer& dst) const {
+        if (prepared_.src == nullptr || prepared_.src != src.getWorld() ||
+            prepared_.dst != dst.getWorld())
+            return nullptr;
+        return &prepared_;
+    }
+
+private:
     Parameter param_;
+    Plan prepared_; // written by prepare before a frame's bands start, then only read
 };
 
 ColorSpaceConversion::ColorSpaceConversion(const Parameter& param) : holder(nullptr) {
@@ -266,13 +331,23 @@ void ColorSpaceConversion::execute(Layer& src, Layer& dst) {
     execute(src, dst, src.getSize());
 }
 
+void ColorSpaceConversion::prepare(Layer& src, Layer& dst) {
+    static_cast<Impl*>(holder->GetPtr())->prepare(src, dst);
+}
+
 void ColorSpaceConversion::execute(Layer& src, Layer& dst, const Rect& region) {
+    const Impl& impl = *static_cast<Impl*>(holder->GetPtr());
+    if (const Plan* plan = impl.preparedFor(src, dst)) {
+        Impl::execute(*plan, src, dst, region);
+        return;
+    }
     executeOnPath(src, dst, region, Kernels::activePath());
 }
 
 void ColorSpaceConversion::executeOnPath(Layer& src, Layer& dst, const Rect& region,
                                          Kernels::Path path) {
-    static_cast<Impl*>(holder->GetPtr())->execute(src, dst, region, Kernels::rowKernels(path));
+    const Impl& impl = *static_cast<Impl*>(holder->GetPtr());
+    Impl::execute(impl.plan(src, dst, Kernels::rowKernels(path)), src, dst, region);
 }
 
 } // namespace Ombrel

@@ -48,11 +48,17 @@ public:
     ColorSpaceConversion(const ColorSpaceConversion&) = delete;
     ColorSpaceConversion& operator=(const ColorSpaceConversion&) = delete;
 
+    // Decides once, for a frame's bands over src and dst, what every band would otherwise
+    // decide again: the layout, the conversion's row kernels and the kernel path. Called before
+    // the bands start; execute on other layers decides for itself.
+    void prepare(Layer& src, Layer& dst);
+
     // The whole of src.
     void execute(Layer& src, Layer& dst) override;
     // Only dst's pixels inside region clipped to src are written. Safe to call concurrently for
     // disjoint regions of the same layers, and with src and dst wrapping one world. Layers of
-    // different sizes or an unknown depth are left untouched.
+    // different sizes or an unknown depth are left untouched. Pixels are read and written in
+    // the source's layout (depth and channel order).
     void execute(Layer& src, Layer& dst, const Rect& region) override;
     // The same on the given kernel path instead of the process's choice, for comparing paths; a
     // path this build or CPU lacks runs the scalar code.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "HostInterface/SuiteInterface.h"
 #include "Ombrel/Filter/OmbrelFilter.h"
@@ -27,8 +28,9 @@ struct FilterJob {
     int count; // bands, equal to the iterations requested
 };
 
-// One band. Returns 0; a filter never reports errors, and nothing may unwind into the host's
-// worker threads.
+// One band. A filter reports no errors, so a band returns 0, unless the filter throws:
+// nothing may unwind into the host's worker threads, so that is caught and returned as
+// PF_Err_INTERNAL_STRUCT_DAMAGED, which iterate_generic passes on as the frame's result.
 template <class F>
 static PF_Err ExecuteFilter(void* refcon, A_long /*thread_index*/, A_long i,
                             A_long /*iterations*/) {
@@ -46,6 +48,13 @@ static PF_Err ExecuteFilter(void* refcon, A_long /*thread_index*/, A_long i,
     }
     return PF_Err_NONE;
 }
+
+// Whether F decides per-frame work once, before the bands (F::prepare(src, dst)).
+template <class F, class = void>
+struct HasPrepare : std::false_type {};
+template <class F>
+struct HasPrepare<F, std::void_t<decltype(std::declval<F&>().prepare(
+                         std::declval<Layer&>(), std::declval<Layer&>()))>> : std::true_type {};
 
 // Runs F over region of dst, reading src, in `count` bands. An empty region returns 0 without
 // touching the host. The count is the host's thread count: one below 1 renders in a single band
@@ -65,6 +74,8 @@ int FilterMulti(PF_InData* in_data, Layer& src, Layer& dst, const Rect& region, 
 
     AEGP_SuiteHandler suites(in_data->pica_basicP);
     F filter(param);
+    if constexpr (HasPrepare<F>::value)
+        filter.prepare(src, dst);
     FilterJob<F> job{in_data, &filter, &src, &dst, region, count};
     const PF_Iterate8Suite1* iterate = suites.Iterate8Suite1();
     return iterate->iterate_generic(count, &job, ExecuteFilter<F>);

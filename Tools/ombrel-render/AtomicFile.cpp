@@ -78,15 +78,9 @@ AtomicFile::AtomicFile(const fs::path& target) {
     if (target.filename().empty() || target.filename() == "." || target.filename() == "..")
         throw ToolError("cannot write: not a file name");
     file_ = followLinks(target);
-    // Only a regular file may be replaced: renaming over a device or a FIFO would put a file
-    // in its place.
+    checkReplaceable(file_);
+    const fs::path folder = file_.parent_path();
     std::error_code ec;
-    const fs::file_type type = fs::status(file_, ec).type();
-    if (type != fs::file_type::not_found && type != fs::file_type::regular)
-        throw ToolError("cannot write: " + notARegularFile(type));
-    fs::path folder = file_.parent_path();
-    if (!fs::is_directory(folder.empty() ? fs::path(".") : folder, ec))
-        throw ToolError("cannot write: folder " + folder.string() + " does not exist");
     // A name taken by a temporary that a killed process with the same id left behind is skipped.
     static std::atomic<unsigned long> serial{0};
     do

@@ -17,8 +17,7 @@ namespace OmbrelRender {
 
 class AtomicFile {
 public:
-    // Checks that the target's folder exists and the target, if it exists, is a regular file (not
-    // a folder or a device); throws ToolError.
+    // Checks that the target may be replaced (SystemFiles.h: checkReplaceable); throws ToolError.
     // A target that is a symbolic link is followed: the file it names is replaced and the link
     // stays.
     explicit AtomicFile(const std::filesystem::path& target);

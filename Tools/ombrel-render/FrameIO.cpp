@@ -23,8 +23,8 @@ Image loadFrame(const Frame& frame, const Options& options, const Warn& warn) {
     return readImageFile(frame.input, options.depth, options.maxPixels, warn).image;
 }
 
-OutputFile::OutputFile(const std::filesystem::path& target, Accepts accepts)
-    : target_(target), file_(target) {
+OutputFile::OutputFile(const std::filesystem::path& target, Accepts accepts, bool halfFloats)
+    : target_(target), halfFloats_(halfFloats), file_(target) {
     if (accepts == Accepts::FrameFiles && isRawPath(target_))
         return;
     checkImageFormat(target_);
@@ -35,7 +35,9 @@ void OutputFile::write(const Image& frame, const Warn& warn) {
         file_.write(encodeRaw(frame));
         return;
     }
-    const SampleType type = storedType(target_.extension().string(), frame.depth);
+    SampleType type = storedType(target_.extension().string(), frame.depth);
+    if (halfFloats_ && type == SampleType::Float)
+        type = SampleType::Half;
     file_.write(encodeImageFile(target_, frame, type, warn));
 }
 

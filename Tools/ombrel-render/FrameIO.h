@@ -26,8 +26,9 @@ public:
     };
 
     // Refuses a target that cannot be written (no folder, a folder, a format nobody writes);
-    // throws ToolError with the cause.
-    OutputFile(const std::filesystem::path& target, Accepts accepts);
+    // throws ToolError with the cause. `halfFloats`: a format that would store floats stores
+    // half floats.
+    OutputFile(const std::filesystem::path& target, Accepts accepts, bool halfFloats = false);
 
     // Writes a rendered frame: raw records as they are, or an image file of the type the
     // format stores for the frame's depth. Throws ToolError or Stopped; the target is kept as
@@ -38,6 +39,7 @@ public:
 
 private:
     std::filesystem::path target_;
+    bool halfFloats_;
     AtomicFile file_;
 };
 

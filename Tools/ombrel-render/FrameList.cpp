@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "AtomicFile.h"
+#include "Host/Text.h"
 #include "Modes.h"
 #include "Options.h"
 #include "SystemFiles.h"
@@ -90,7 +91,8 @@ std::vector<Frame> expandSequence(const std::string& input) {
             found.emplace_back(number, folder / name);
     }
     if (ec)
-        throw ToolError("cannot read the sequence's folder: " + ec.message());
+        throw ToolError("cannot read the sequence's folder: " +
+                        OmbrelHost::asciiLower(ec.message()));
     if (found.empty())
         throw ToolError("no files match the sequence");
     std::sort(found.begin(), found.end());

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Host/Image.h"
 #include "SystemFiles.h"
 #include "ToolError.h"
 
@@ -83,6 +84,11 @@ std::string sizeText(long long width, long long height) {
 } // namespace
 
 void checkPixelCount(long long width, long long height, long long maxPixels) {
+    constexpr long long kMaxSide = OmbrelHost::kMaxFrameSide;
+    if (width > kMaxSide || height > kMaxSide)
+        throw ToolError("refused: the image is " + sizeText(width, height) +
+                        ", over the host's limit of " + std::to_string(kMaxSide) +
+                        " pixels a side");
     if (width > 0 && height > 0 && width <= maxPixels / height)
         return;
     throw ToolError("refused: the image is " + sizeText(width, height) + ", over the limit of " +

@@ -11,7 +11,8 @@ namespace OmbrelRender {
 
 class InputFile;
 
-// Refuses an image of more than `maxPixels` pixels: ToolError("refused: ...").
+// Refuses an image wider or taller than the host renders (Host/Image.h: kMaxFrameSide), or of more
+// than `maxPixels` pixels: ToolError("refused: ...") naming the limit.
 void checkPixelCount(long long width, long long height, long long maxPixels);
 
 // The structure of a PNG file, read without decoding it.

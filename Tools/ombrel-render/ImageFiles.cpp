@@ -62,6 +62,71 @@ OIIO::TypeDesc typeDesc(SampleType type) {
     return OIIO::TypeDesc::FLOAT;
 }
 
+// The type samples of `type` are held in while the tool works on them (HostUnits.h): half as
+// float, which holds every half value exactly.
+OIIO::TypeDesc memoryType(SampleType type) {
+    return type == SampleType::Half ? OIIO::TypeDesc::FLOAT : typeDesc(type);
+}
+
+std::string typeText(OIIO::TypeDesc type) {
+    if (type == OIIO::TypeDesc::UINT8)
+        return "8-bit integers";
+    if (type == OIIO::TypeDesc::UINT16)
+        return "16-bit integers";
+    if (type == OIIO::TypeDesc::HALF)
+        return "half floats";
+    if (type == OIIO::TypeDesc::FLOAT)
+        return "floats";
+    if (type == OIIO::TypeDesc::DOUBLE)
+        return "double floats";
+    if (type.basetype == OIIO::TypeDesc::INT8 || type.basetype == OIIO::TypeDesc::INT16 ||
+        type.basetype == OIIO::TypeDesc::INT32 || type.basetype == OIIO::TypeDesc::INT64)
+        return std::to_string(type.size() * 8) + "-bit signed integers";
+    if (type.basetype == OIIO::TypeDesc::UINT32 || type.basetype == OIIO::TypeDesc::UINT64)
+        return std::to_string(type.size() * 8) + "-bit integers";
+    return type.c_str();
+}
+
+// What the channels the plan uses hold: 8-bit and 16-bit unsigned integers, half and float as
+// they are; channels of different types as the widest of them (8 and 16 bits as 16; half and
+// float as float; an integer beside a float as float). Anything else is refused: signed and
+// 32-bit integers have no exact meaning in host units, and this library's TIFF reader hands
+// over double samples as zeros.
+SampleType storedSamples(const OIIO::ImageSpec& header, const ChannelPlan& plan) {
+    bool anyInt8 = false, anyInt16 = false, anyHalf = false, anyFloat = false;
+    for (const int channel : {plan.red, plan.green, plan.blue, plan.alpha}) {
+        if (channel < 0)
+            continue;
+        const OIIO::TypeDesc type = header.channelformat(channel);
+        switch (type.basetype) {
+        case OIIO::TypeDesc::UINT8:
+            anyInt8 = true;
+            break;
+        case OIIO::TypeDesc::UINT16:
+            anyInt16 = true;
+            break;
+        case OIIO::TypeDesc::HALF:
+            anyHalf = true;
+            break;
+        case OIIO::TypeDesc::FLOAT:
+            anyFloat = true;
+            break;
+        default: {
+            const std::string name = static_cast<std::size_t>(channel) < header.channelnames.size()
+                                         ? header.channelnames[static_cast<std::size_t>(channel)]
+                                         : std::to_string(channel);
+            throw ToolError("unsupported image: channel " + name + " holds " + typeText(type) +
+                            "; 8-bit and 16-bit unsigned integers, half and float are read");
+        }
+        }
+    }
+    if (anyFloat || ((anyInt8 || anyInt16) && anyHalf))
+        return SampleType::Float;
+    if (anyHalf)
+        return SampleType::Half;
+    return anyInt16 ? SampleType::UInt16 : SampleType::UInt8;
+}
+
 // Everything the library reads comes through here, from the file this tool opened and checked.
 class FileReader final : public OIIO::Filesystem::IOProxy {
 public:
@@ -141,18 +206,6 @@ bool alphaIsFull(SampleType type, const unsigned char* row, int width) {
     return alphaIsFull(reinterpret_cast<const float*>(row), width, 1.0f);
 }
 
-std::string typeText(OIIO::TypeDesc type) {
-    if (type == OIIO::TypeDesc::UINT8)
-        return "8-bit integers";
-    if (type == OIIO::TypeDesc::UINT16)
-        return "16-bit integers";
-    if (type == OIIO::TypeDesc::HALF)
-        return "half floats";
-    if (type == OIIO::TypeDesc::FLOAT)
-        return "floats";
-    return type.c_str();
-}
-
 // What the file's header allows to be checked against its size, before decoding.
 void checkHeader(const OIIO::ImageSpec& header, const InputFile& file, long long maxPixels) {
     if (header.deep)
@@ -190,13 +243,7 @@ ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long l
     const ChannelPlan chosen = planChannels(header.channelnames, warn);
 
     ImageRead result;
-    const OIIO::TypeDesc stored = header.format;
-    if (stored == OIIO::TypeDesc::UINT8)
-        result.stored = SampleType::UInt8;
-    else if (stored == OIIO::TypeDesc::UINT16)
-        result.stored = SampleType::UInt16;
-    else // half and float as stored; other integer types arrive scaled to 0..1
-        result.stored = stored == OIIO::TypeDesc::HALF ? SampleType::Half : SampleType::Float;
+    result.stored = storedSamples(header, chosen);
     const SampleType type = result.stored;
     result.image = Image(header.width, header.height, depth.value_or(naturalDepth(type)));
 
@@ -227,9 +274,9 @@ ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long l
         const int y1 = std::min(header.height, y0 + bandRows);
         const bool ok = tiled ? in->read_tiles(0, 0, header.x, header.x + header.width,
                                                header.y + y0, header.y + y1, header.z, header.z + 1,
-                                               chBegin, chEnd, typeDesc(type), band.data())
+                                               chBegin, chEnd, memoryType(type), band.data())
                               : in->read_scanlines(0, 0, header.y + y0, header.y + y1, header.z,
-                                                   chBegin, chEnd, typeDesc(type), band.data());
+                                                   chBegin, chEnd, memoryType(type), band.data());
         if (!ok)
             throw ToolError("cannot read: " + libraryError(in.get(), "the pixels cannot be read"));
         for (int y = y0; y < y1; ++y) {
@@ -306,7 +353,7 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
             if (!alpha && !dropped)
                 dropped = !alphaIsFull(type, row, frame.width);
         }
-        if (!out->write_scanlines(y0, y1, 0, asked, band.data(),
+        if (!out->write_scanlines(y0, y1, 0, memoryType(type), band.data(),
                                   static_cast<OIIO::stride_t>(pixelBytes),
                                   static_cast<OIIO::stride_t>(width * pixelBytes)))
             throw ToolError("cannot write: " + libraryError(out.get(), "the encoder failed"));

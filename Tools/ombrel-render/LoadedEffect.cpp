@@ -25,9 +25,13 @@ std::string failureText(PF_Err err, const std::string& message) {
     return text;
 }
 
-Rendered renderFrame(OmbrelHost::Effect& effect, const OmbrelHost::Image& input, int number) {
+Rendered renderFrame(OmbrelHost::Effect& effect, const OmbrelHost::Image& input, int number,
+                     OmbrelHost::WorldOrder order) {
+    if (order == OmbrelHost::WorldOrder::Bgra && input.depth == OmbrelHost::Depth::Bits16)
+        throw ToolError("--world-order bgra: the host has no BGRA worlds of 16 bits");
     OmbrelHost::FrameRequest request;
     request.input = &input;
+    request.worldOrder = order;
     request.time = A_Time{number, 1};
     OmbrelHost::FrameResult result = effect.render(request);
     if (result.preRenderErr != PF_Err_NONE)

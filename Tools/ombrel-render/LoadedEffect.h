@@ -42,7 +42,9 @@ struct Rendered {
 };
 
 // One frame at time `number` (in frames) through smart pre-render and smart render, with the
-// popup as it stands. Throws ToolError naming the command that failed and the effect's error.
-Rendered renderFrame(OmbrelHost::Effect& effect, const OmbrelHost::Image& input, int number);
+// popup as it stands, through worlds of the given channel order. Throws ToolError naming the
+// command that failed and the effect's error.
+Rendered renderFrame(OmbrelHost::Effect& effect, const OmbrelHost::Image& input, int number,
+                     OmbrelHost::WorldOrder order = OmbrelHost::WorldOrder::Argb);
 
 } // namespace OmbrelRender

@@ -34,8 +34,14 @@ std::optional<std::pair<int, int>> parseSize(const std::string& text) {
         return std::nullopt;
     const auto w = parseInteger(text.substr(0, x));
     const auto h = parseInteger(text.substr(x + 1));
-    if (!w || !h || *w < 1 || *h < 1 || *w > kMaxPixels || *h > kMaxPixels || *w * *h > kMaxPixels)
+    if (!w || !h || *w < 1 || *h < 1)
         return std::nullopt;
+    if (*w > kMaxSide || *h > kMaxSide)
+        throw UsageError("--size: " + text + " is over the host's limit of " +
+                         std::to_string(kMaxSide) + " pixels a side");
+    if (*w * *h > kMaxPixels)
+        throw UsageError("--size: " + text + " is " + std::to_string(*w * *h) +
+                         " pixels, over the host's limit of " + std::to_string(kMaxPixels));
     return std::pair<int, int>{static_cast<int>(*w), static_cast<int>(*h)};
 }
 
@@ -95,6 +101,14 @@ Options parseCommandLine(const std::vector<std::string>& args) {
                 options.depth = OmbrelHost::Depth::Bits32;
             else
                 throw UsageError("--depth: expected 8, 16 or 32, got '" + text + "'");
+        } else if (name == "--world-order") {
+            const std::string text = value();
+            if (text == "argb")
+                options.worldOrder = OmbrelHost::WorldOrder::Argb;
+            else if (text == "bgra")
+                options.worldOrder = OmbrelHost::WorldOrder::Bgra;
+            else
+                throw UsageError("--world-order: expected argb or bgra, got '" + text + "'");
         } else if (name == "--threads") {
             options.threads = parseCount(name, value(), 1024);
         } else if (name == "--jobs") {
@@ -128,6 +142,8 @@ Options parseCommandLine(const std::vector<std::string>& args) {
                 throw UsageError("--max-pixels: expected a whole number from 1 to " +
                                  std::to_string(kMaxPixels) + ", got '" + text + "'");
             options.maxPixels = *limit;
+        } else if (name == "--half") {
+            flag(options.half);
         } else if (name == "-q" || name == "--quiet") {
             flag(options.quiet);
         } else if (name == "--fail-fast") {
@@ -140,6 +156,8 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     }
 
     if (options.contactSheet) {
+        if (options.half)
+            throw UsageError("--half: the contact sheet is an 8-bit picture");
         if (options.output)
             throw UsageError("--contact-sheet writes its own file; leave out -o");
         if (options.inputs.size() > 1)
@@ -180,6 +198,8 @@ Options:
 )" + modeColumns() +
            R"(  --depth 8|16|32      bits per channel of the render (default: from the input file; 8 for
                        the chart)
+  --world-order ORDER  channel order of the host's worlds: argb (default) or bgra (8 and
+                       32 bits only); the files written are the same either way
   --threads N          threads the host reports and runs (default: the machine's)
   --jobs N             frames rendered at once (default 1)
   -o, --output PATH    output file; for several inputs a pattern with %d or %04d (the frame
@@ -198,6 +218,8 @@ Options:
   --size WxH           size of a raw input, or of the chart (default 1024x512)
   --max-pixels N       refuse an input image of more than N pixels before decoding it
                        (default and most 268435456, 16384x16384)
+  --half               write EXR outputs as half floats, as pipelines store them (default:
+                       float)
   -q, --quiet          print nothing but errors
   --fail-fast          stop at the first frame that fails
   -h, --help           print this help
@@ -206,7 +228,7 @@ Inputs and outputs are PNG, TIFF, EXR or any format the image library reads, or 
 pixels (ARGB records at the render depth: uint8, uint16 little-endian 0..32768, or float32
 little-endian), row-major, no header; raw input needs --size and --depth. An INPUT containing
 %d or %04d names a numbered sequence. PNG stores 8-bit renders as 8 bits and deeper ones as
-16; TIFF stores the render's depth; EXR stores float.
+16; TIFF stores the render's depth; EXR stores float (half with --half).
 
 An output never overwrites another frame's input or another frame's output (a usage error);
 it may replace its own input. SIGINT and SIGTERM stop the run: no new frame starts, frames in

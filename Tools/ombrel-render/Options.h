@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Host/Image.h"
+#include "Host/OmbrelHost.h"
 
 namespace OmbrelRender {
 
@@ -17,14 +18,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Frames up to 2^28 pixels (16384 x 16384), which keeps every byte count well inside size_t
-// and every pixel index inside the host's 32-bit arithmetic at 16 bytes a pixel. Also the
-// default limit on an input image's size.
-inline constexpr long long kMaxPixels = 1LL << 28;
+// The host's limits on a frame (Host/Image.h): at most 65536 pixels a side and 2^28 pixels
+// (16384 x 16384) in all. The pixel count is also the default limit on an input image's size.
+inline constexpr long long kMaxSide = OmbrelHost::kMaxFrameSide;
+inline constexpr long long kMaxPixels = OmbrelHost::kMaxFramePixels;
 
 struct Options {
     int from = 1; // popup value 1..6
     std::optional<OmbrelHost::Depth> depth;
+    OmbrelHost::WorldOrder worldOrder = OmbrelHost::WorldOrder::Argb;
     int threads = 0; // 0: the machine's
     int jobs = 1;
     std::optional<std::string> output;
@@ -36,6 +38,7 @@ struct Options {
     int tileSize = 512;
     std::optional<std::pair<int, int>> size;
     long long maxPixels = kMaxPixels; // an image input with more is refused before decoding
+    bool half = false;                // EXR outputs hold half floats instead of floats
     bool quiet = false;
     bool failFast = false;
     bool help = false;
@@ -48,8 +51,8 @@ Options parseCommandLine(const std::vector<std::string>& args);
 
 std::string usageText();
 
-// "1920x1080" -> (1920, 1080); nothing unless both are positive and the frame is not absurdly
-// large.
+// "1920x1080" -> (1920, 1080); nothing unless both are positive numbers. Throws UsageError
+// naming the host's limit for a frame larger than the host renders.
 std::optional<std::pair<int, int>> parseSize(const std::string& text);
 
 } // namespace OmbrelRender

@@ -8,6 +8,7 @@
 #include "Chart.h"
 #include "ContactSheetRun.h"
 #include "FrameList.h"
+#include "Host/Text.h"
 #include "Info.h"
 #include "LoadedEffect.h"
 #include "Options.h"
@@ -39,6 +40,14 @@ void checkFrames(const std::vector<Frame>& frames, const Options& options) {
             throw UsageError("--size: the test chart needs at least " +
                              std::to_string(kChartMinSide) + "x" + std::to_string(kChartMinSide));
     }
+}
+
+// Checks the outputs the frames were given; throws UsageError.
+void checkOutputs(const std::vector<Frame>& frames, const Options& options) {
+    for (const Frame& frame : frames)
+        if (options.half && OmbrelHost::asciiLower(frame.output.extension().string()) != ".exr")
+            throw UsageError("--half: " + frame.output.string() +
+                             " is not an EXR file; --half writes EXR outputs as half floats");
 }
 
 // What a stop request left undone, for the line that reports it.
@@ -106,6 +115,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
             checkFrames(frames, options);
             if (!options.contactSheet) {
                 assignOutputs(frames, options.output, options.from, options.depth);
+                checkOutputs(frames, options);
                 checkCollisions(frames);
             }
         } catch (const UsageError& e) {
@@ -128,8 +138,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
         try {
             const OmbrelHost::ModuleFile file = OmbrelHost::readModuleFile(modulePath);
             if (!file.loadableHere) {
-                reporter.print(
-                    foreignModuleText(file, OmbrelHost::decodePiPL(file.pipl, file.piplFormat)));
+                reporter.print(foreignModuleText(file, OmbrelHost::decodePiPL(file)));
                 return kExitOk;
             }
         } catch (const std::exception& e) {

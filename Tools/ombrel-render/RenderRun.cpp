@@ -60,7 +60,7 @@ void processFrame(OmbrelHost::Effect& effect, const Frame& frame, const Options&
     // Refuse an output that cannot be written before spending a render on it.
     std::optional<OutputFile> output;
     try {
-        output.emplace(frame.output, OutputFile::Accepts::FrameFiles);
+        output.emplace(frame.output, OutputFile::Accepts::FrameFiles, options.half);
     } catch (const std::exception& e) {
         throw FrameFailure{frame.output.string(), e.what()};
     }
@@ -70,7 +70,7 @@ void processFrame(OmbrelHost::Effect& effect, const Frame& frame, const Options&
     Rendered rendered;
     try {
         for (int run = 0; run < runs; ++run) {
-            rendered = renderFrame(effect, input, frame.number);
+            rendered = renderFrame(effect, input, frame.number, options.worldOrder);
             seconds.push_back(rendered.seconds);
             throwIfStopped();
         }

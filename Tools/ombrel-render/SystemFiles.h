@@ -49,6 +49,13 @@ std::optional<FileId> fileIdOf(const std::filesystem::path& path);
 void writeNewFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                   const std::filesystem::path& permissionsOf);
 
+// Refuses, before anything is rendered for it, a file the user may not replace: one that exists
+// and is not a regular file, or that the user may not write (as `cp` would refuse it), or whose
+// folder is missing or does not let the user create a file. Root, whom the system lets write
+// anything, is refused a file that has no write permission for anyone (as `rm` asks before
+// removing one): a file made read-only is kept. Throws ToolError("cannot write: ...").
+void checkReplaceable(const std::filesystem::path& file);
+
 // Puts `from` in the place of `to` in one step: a reader sees the old file or the new one.
 void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 

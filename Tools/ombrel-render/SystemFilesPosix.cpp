@@ -130,6 +130,30 @@ void writeNewFile(const fs::path& path, std::span<const std::uint8_t> bytes,
         throw ToolError("cannot write: " + systemCause(errno));
 }
 
+void checkReplaceable(const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0) {
+        // Renaming over a device or a FIFO would put a file in its place.
+        if (!S_ISREG(info.st_mode))
+            throw ToolError("cannot write: " + notARegularFile(typeOf(info.st_mode)));
+        if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0)
+            throw ToolError("cannot write: " + systemCause(errno) +
+                            (errno == EACCES ? " (the file is read-only for this user)" : ""));
+        if (::geteuid() == 0 && (info.st_mode & 0222) == 0)
+            throw ToolError("cannot write: the file is read-only (no write permission for anyone)");
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+        throw ToolError("cannot write: " + systemCause(errno));
+    }
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    struct stat place {};
+    if (::stat(folder.c_str(), &place) != 0 && errno != ENOENT && errno != ENOTDIR)
+        throw ToolError("cannot write: folder " + folder.string() + ": " + systemCause(errno));
+    if (!S_ISDIR(place.st_mode))
+        throw ToolError("cannot write: folder " + folder.string() + " does not exist");
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        throw ToolError("cannot write: folder " + folder.string() + ": " + systemCause(errno));
+}
+
 void replaceFile(const fs::path& from, const fs::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0)
         throw ToolError("cannot write: " + systemCause(errno));

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "Host/Text.h"
 #include "SystemFiles.h"
 #include "ToolError.h"
 
@@ -123,6 +124,23 @@ void writeNewFile(const fs::path& path, std::span<const std::uint8_t> bytes, con
         throw ToolError("cannot write: " + systemCause(GetLastError()));
     if (!CloseHandle(file.release()))
         throw ToolError("cannot write: " + systemCause(GetLastError()));
+}
+
+void checkReplaceable(const fs::path& file) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    if (status.type() != fs::file_type::not_found) {
+        if (ec)
+            throw ToolError("cannot write: " + OmbrelHost::asciiLower(ec.message()));
+        if (status.type() != fs::file_type::regular)
+            throw ToolError("cannot write: " + notARegularFile(status.type()));
+        const DWORD attributes = GetFileAttributesW(file.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            throw ToolError("cannot write: the file is read-only");
+    }
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    if (!fs::is_directory(folder, ec))
+        throw ToolError("cannot write: folder " + folder.string() + " does not exist");
 }
 
 void replaceFile(const fs::path& from, const fs::path& to) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -70,34 +71,71 @@ Bytes makeElf(const Bytes& pipl, const char* name = ".pipl", std::uint32_t type 
     return f;
 }
 
+// Where the .pipl section header of makeElf's file lies.
+std::size_t piplHeader(const Bytes& elf) {
+    return elf.size() - 4 * 64 + 2 * 64;
+}
+
 TEST(ElfPiPL, FindsTheSectionByName) {
     EXPECT_EQ(OmbrelHost::piplFromELF(makeElf(kPiPL)), kPiPL);
+    // An empty section may lie at the very end of the file.
+    Bytes emptyAtEnd = makeElf(kPiPL);
+    put(emptyAtEnd, piplHeader(emptyAtEnd) + 24, emptyAtEnd.size(), 8);
+    put(emptyAtEnd, piplHeader(emptyAtEnd) + 32, 0, 8);
+    EXPECT_EQ(OmbrelHost::piplFromELF(emptyAtEnd), Bytes{});
+}
+
+struct Corruption {
+    const char* what;
+    std::function<Bytes()> file;
+    const char* message;
+};
+
+void expectRefusals(const std::vector<Corruption>& cases,
+                    std::vector<std::uint8_t> (*parse)(std::span<const std::uint8_t>)) {
+    for (const Corruption& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string message = refusal([&] { parse(c.file()); });
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+    }
 }
 
 TEST(ElfPiPL, RefusesFilesWithoutAUsableSection) {
-    EXPECT_NE(refusal([] {
-                  OmbrelHost::piplFromELF(makeElf(kPiPL, ".data"));
-              }).find("no PiPL: the ELF file has no .pipl section"),
-              std::string::npos);
-    EXPECT_NE(
-        refusal([] { OmbrelHost::piplFromELF(makeElf(kPiPL, ".pipl", 8)); }).find("holds no bytes"),
-        std::string::npos);
-    Bytes truncated = makeElf(kPiPL);
-    truncated.resize(truncated.size() - 10);
-    EXPECT_NE(refusal([&] { OmbrelHost::piplFromELF(truncated); }).find("truncated ELF file"),
-              std::string::npos);
-    Bytes elf32 = makeElf(kPiPL);
-    elf32[4] = 1;
-    EXPECT_NE(refusal([&] {
-                  OmbrelHost::piplFromELF(elf32);
-              }).find("not a 64-bit little-endian ELF file"),
-              std::string::npos);
-    // A section offset pointing far past the end of the file.
-    Bytes wild = makeElf(kPiPL);
-    const std::size_t shoff = wild.size() - 4 * 64;
-    put(wild, shoff + 2 * 64 + 24, 0xFFFFFFFFFFFF0000ull, 8);
-    EXPECT_NE(refusal([&] { OmbrelHost::piplFromELF(wild); }).find("truncated ELF file"),
-              std::string::npos);
+    expectRefusals(
+        {
+            {"no .pipl", [] { return makeElf(kPiPL, ".data"); },
+             "no PiPL: the ELF file has no .pipl section"},
+            {"a NOBITS section", [] { return makeElf(kPiPL, ".pipl", 8); }, "holds no bytes"},
+            {"truncated",
+             [] {
+                 Bytes f = makeElf(kPiPL);
+                 f.resize(f.size() - 10);
+                 return f;
+             },
+             "truncated ELF file"},
+            {"32-bit",
+             [] {
+                 Bytes f = makeElf(kPiPL);
+                 f[4] = 1;
+                 return f;
+             },
+             "not a 64-bit little-endian ELF file"},
+            {"section offset far past the end",
+             [] {
+                 Bytes f = makeElf(kPiPL);
+                 put(f, piplHeader(f) + 24, 0xFFFFFFFFFFFF0000ull, 8);
+                 return f;
+             },
+             "truncated ELF file"},
+            {"one byte past the end",
+             [] {
+                 Bytes f = makeElf(kPiPL);
+                 put(f, piplHeader(f) + 24, f.size() - kPiPL.size() + 1, 8);
+                 return f;
+             },
+             "truncated ELF file: the .pipl section lies past its end"},
+        },
+        OmbrelHost::piplFromELF);
 }
 
 // ---- PE -------------------------------------------------------------------------------------
@@ -108,10 +146,39 @@ struct Resource {
     std::vector<std::pair<std::uint32_t, Bytes>> languages;
 };
 
-// A minimal PE32+ file with one .rsrc section holding a three-level resource tree.
+constexpr std::uint32_t kSectionRva = 0x1000;
+constexpr std::size_t kRaw = 0x200;
+
+// A minimal PE32+ file with one section, at kSectionRva and file offset kRaw: `rsrc`, the
+// resources.
+Bytes wrapPE(const Bytes& rsrc, std::uint16_t machine = 0x8664) {
+    Bytes f(kRaw, 0);
+    f[0] = 'M';
+    f[1] = 'Z';
+    put(f, 0x3C, 0x40, 4);
+    std::memcpy(f.data() + 0x40, "PE\0\0", 4);
+    const std::size_t coff = 0x44, optional = 0x58;
+    put(f, coff, machine, 2);
+    put(f, coff + 2, 1, 2);
+    put(f, coff + 16, 240, 2);
+    put(f, optional, 0x20B, 2);
+    put(f, optional + 108, 16, 4);
+    put(f, optional + 112 + 16, kSectionRva, 4);
+    put(f, optional + 112 + 20, rsrc.size(), 4);
+    const std::size_t section = optional + 240;
+    std::memcpy(f.data() + section, ".rsrc", 5);
+    put(f, section + 8, rsrc.size(), 4);
+    put(f, section + 12, kSectionRva, 4);
+    put(f, section + 16, rsrc.size(), 4);
+    put(f, section + 20, kRaw, 4);
+    f.insert(f.end(), rsrc.begin(), rsrc.end());
+    return f;
+}
+// Where wrapPE puts the section's VirtualSize.
+constexpr std::size_t kVirtualSize = 0x58 + 240 + 8;
+
+// A PE file whose resource tree has one type, one id and the given languages.
 Bytes makePE(const Resource& r, std::uint16_t machine = 0x8664) {
-    constexpr std::uint32_t kSectionRva = 0x1000;
-    constexpr std::size_t kRaw = 0x200;
     Bytes rsrc;
     auto dir = [&](std::size_t at, int named, int ids) {
         put(rsrc, at + 12, static_cast<std::uint64_t>(named), 2);
@@ -142,28 +209,25 @@ Bytes makePE(const Resource& r, std::uint16_t machine = 0x8664) {
         rsrc.insert(rsrc.end(), bytes.begin(), bytes.end());
         at = rsrc.size();
     }
+    return wrapPE(rsrc, machine);
+}
+// The file offset of makePE's first language entry (its data address, then its size), for a
+// type name of four characters.
+constexpr std::size_t kFirstDataEntry = kRaw + 48 + 16 + 8 + 2 + 2 * 4 + 2;
 
-    Bytes f(kRaw, 0);
-    f[0] = 'M';
-    f[1] = 'Z';
-    put(f, 0x3C, 0x40, 4);
-    std::memcpy(f.data() + 0x40, "PE\0\0", 4);
-    const std::size_t coff = 0x44, optional = 0x58;
-    put(f, coff, machine, 2);
-    put(f, coff + 2, 1, 2);
-    put(f, coff + 16, 240, 2);
-    put(f, optional, 0x20B, 2);
-    put(f, optional + 108, 16, 4);
-    put(f, optional + 112 + 16, kSectionRva, 4);
-    put(f, optional + 112 + 20, rsrc.size(), 4);
-    const std::size_t section = optional + 240;
-    std::memcpy(f.data() + section, ".rsrc", 5);
-    put(f, section + 8, rsrc.size(), 4);
-    put(f, section + 12, kSectionRva, 4);
-    put(f, section + 16, rsrc.size(), 4);
-    put(f, section + 20, kRaw, 4);
-    f.insert(f.end(), rsrc.begin(), rsrc.end());
-    return f;
+// A resource root of `count` named types sharing one name of `length` characters.
+Bytes makePENames(std::size_t count, std::size_t length) {
+    Bytes rsrc;
+    const std::size_t name = 16 + 8 * count;
+    put(rsrc, 12, count, 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        put(rsrc, 16 + 8 * i, 0x80000000u | name, 4);
+        put(rsrc, 20 + 8 * i, 0x80000000u, 4);
+    }
+    put(rsrc, name, length, 2);
+    for (std::size_t c = 0; c < length; ++c)
+        put(rsrc, name + 2 + 2 * c, 'A', 2);
+    return wrapPE(rsrc);
 }
 
 TEST(PePiPL, FindsThePiPLResourceInUSEnglish) {
@@ -176,22 +240,48 @@ TEST(PePiPL, FindsThePiPLResourceInUSEnglish) {
 }
 
 TEST(PePiPL, RefusesFilesWithoutThePiPLResource) {
-    EXPECT_NE(refusal([] {
-                  OmbrelHost::piplFromPE(makePE({"ICON", 16000, {{1033, kPiPL}}}));
-              }).find("no resource of type \"PIPL\""),
-              std::string::npos);
-    EXPECT_NE(refusal([] {
-                  OmbrelHost::piplFromPE(makePE({"PIPL", 16001, {{1033, kPiPL}}}));
-              }).find("no \"PIPL\" resource 16000"),
-              std::string::npos);
-    Bytes truncated = makePE({"PIPL", 16000, {{1033, kPiPL}}});
-    truncated.resize(truncated.size() - 20);
-    EXPECT_NE(refusal([&] { OmbrelHost::piplFromPE(truncated); }).find("truncated PE file"),
-              std::string::npos);
-    Bytes noSignature = makePE({"PIPL", 16000, {{1033, kPiPL}}});
-    noSignature[0x41] = 'X';
-    EXPECT_NE(refusal([&] { OmbrelHost::piplFromPE(noSignature); }).find("no PE signature"),
-              std::string::npos);
+    expectRefusals(
+        {
+            {"another type",
+             [] {
+                 return makePE({"ICON", 16000, {{1033, kPiPL}}});
+             },
+             "no resource of type \"PIPL\""},
+            {"another id",
+             [] {
+                 return makePE({"PIPL", 16001, {{1033, kPiPL}}});
+             },
+             "no \"PIPL\" resource 16000"},
+            {"truncated",
+             [] {
+                 Bytes f = makePE({"PIPL", 16000, {{1033, kPiPL}}});
+                 f.resize(f.size() - 20);
+                 return f;
+             },
+             "truncated PE file"},
+            {"no signature",
+             [] {
+                 Bytes f = makePE({"PIPL", 16000, {{1033, kPiPL}}});
+                 f[0x41] = 'X';
+                 return f;
+             },
+             "no PE signature"},
+            // Past its raw bytes a section is zeros in memory, not what the file holds there.
+            {"data just past the raw bytes of a larger section",
+             [] {
+                 Bytes f = makePE({"PIPL", 16000, {{1033, kPiPL}}});
+                 const std::size_t raw = f.size() - kRaw;
+                 put(f, kVirtualSize, raw + 0x1000, 4);
+                 put(f, kFirstDataEntry, kSectionRva + raw, 4);
+                 f.insert(f.end(), kPiPL.begin(), kPiPL.end());
+                 return f;
+             },
+             "the PE file's PiPL resource data lies in no section"},
+            // Every name would be 64 K characters, 8 G characters in all.
+            {"65535 names of 65535 characters", [] { return makePENames(65535, 65535); },
+             "no resource of type \"PIPL\""},
+        },
+        OmbrelHost::piplFromPE);
 }
 
 // ---- Module files ---------------------------------------------------------------------------
@@ -239,9 +329,11 @@ protected:
 #if defined(_WIN32)
         const Bytes bytes = GetParam() ? makeElf(kPiPL) : makePE(kPiPLResource, 0xAA64);
         platform = GetParam() ? "Linux x86-64" : "Windows ARM64";
+        kind = GetParam() ? "an ELF module" : "a PE module";
 #else
         const Bytes bytes = GetParam() ? makePE(kPiPLResource) : makeElf(kPiPL, ".pipl", 1, 0xB7);
         platform = GetParam() ? "Windows x64" : "Linux AArch64";
+        kind = GetParam() ? "a PE module" : "an ELF module";
 #endif
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
@@ -257,6 +349,7 @@ protected:
         (std::string("ombrel-host-test-") + (GetParam() ? "other-system" : "other-processor") +
          ".module");
     std::string platform;
+    std::string kind; // with its article, as messages name it
 };
 
 TEST_P(ForeignModule, IsReadButNotLoaded) {
@@ -270,7 +363,7 @@ TEST_P(ForeignModule, IsReadButNotLoaded) {
 
     // Refused before the loader sees it, with the reason instead of the loader's complaint.
     EXPECT_EQ(refusal([&] { OmbrelHost::Module::load(path); }),
-              path.string() + ": a " + file.format +
+              path.string() + ": " + kind +
                   ": its binary cannot be loaded on this platform (it is for " + platform + ")");
 }
 

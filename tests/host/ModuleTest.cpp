@@ -5,11 +5,15 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <sys/stat.h>
+
 #include <cstdlib>
 #endif
 
@@ -63,10 +67,17 @@ TEST(ModuleLoad, RefusesModulesWithAClearMessageNamingTheFile) {
     const std::filesystem::path text =
         std::filesystem::temp_directory_path() / "ombrel-host-test-not-a-module.so";
     std::ofstream(text) << "just text\n";
-    const struct {
+    // 3 GB of nothing: refused from its first bytes, never read whole.
+    const std::filesystem::path sparse =
+        std::filesystem::temp_directory_path() / "ombrel-host-test-sparse.so";
+    std::ofstream(sparse).close();
+    std::error_code sparseError;
+    std::filesystem::resize_file(sparse, std::uintmax_t{3} << 30, sparseError);
+    struct Case {
         std::filesystem::path path;
         const char* reason;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {FAKE_NO_PIPL_PATH, kNoPiPL},
         {FAKE_MISSING_ENTRY_PATH,
          "the entry point \"NoSuchFunction\" named by its PiPL is not exported"},
@@ -74,6 +85,16 @@ TEST(ModuleLoad, RefusesModulesWithAClearMessageNamingTheFile) {
         {missing, "no such module file"},
         {text, "not an effect module"},
     };
+    if (!sparseError)
+        cases.push_back({sparse, "not an effect module"});
+#if !defined(_WIN32)
+    const std::filesystem::path fifo =
+        std::filesystem::temp_directory_path() / "ombrel-host-test-fifo.so";
+    std::filesystem::remove(fifo);
+    if (::mkfifo(fifo.c_str(), 0600) == 0)
+        cases.push_back({fifo, "not a module file: is a FIFO"});
+    cases.push_back({"/dev/zero", "not a module file: is a device"});
+#endif
     for (const auto& c : cases) {
         const std::string message = refusal(c.path);
         EXPECT_EQ(message.rfind(c.path.string() + ": ", 0), 0u) << message;
@@ -81,6 +102,10 @@ TEST(ModuleLoad, RefusesModulesWithAClearMessageNamingTheFile) {
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }
     std::filesystem::remove(text);
+    std::filesystem::remove(sparse);
+#if !defined(_WIN32)
+    std::filesystem::remove(fifo);
+#endif
 }
 
 TEST(ModuleLoad, AModuleWithoutAUsablePiPLIsRefusedBeforeAnyOfItsCodeRuns) {

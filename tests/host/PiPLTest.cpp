@@ -145,6 +145,15 @@ TEST(PiPLDecode, RefusesDamagedBytesSayingWhy) {
          "property 7 (\"eVER\") holds 2 bytes, expected 4"},
         {"Pascal overrun", [](Bytes& b) { b[codeAt(b, "name") + 12] = 200; },
          "property 2 (\"name\") is not a Pascal string"},
+        {"Pascal length of the whole property",
+         [](Bytes& b) { b[codeAt(b, "name") + 12] = b[codeAt(b, "name") + 8]; },
+         "property 2 (\"name\") is not a Pascal string"},
+        {"last property unpadded",
+         [](Bytes& b) {
+             setU32(b, b.size() - 8, 3);
+             b.resize(b.size() - 1);
+         },
+         "property 12 (\"aeFL\") length 3 runs past the end (3 bytes left)"},
     };
     for (const Damage& c : cases) {
         SCOPED_TRACE(c.what);

@@ -204,10 +204,49 @@ TEST(ResourceFileReader, RefusesTwoResourcesOfOneTypeAndId) {
     EXPECT_NE(refusal(f).find("two 'PiPL' resource 16000s"), std::string::npos) << refusal(f);
 }
 
+// `count` 'PiPL' resources, ids 0 up, whose references all point at the same `length` bytes.
+Bytes sharedDataFile(std::uint32_t count, std::uint32_t length) {
+    const std::uint32_t data = 256, dataLength = 4 + length, mapLength = 28 + 2 + 8 + 12 * count;
+    Bytes f(data + dataLength + mapLength, 0);
+    const std::uint32_t header[] = {data, data + dataLength, dataLength, mapLength};
+    for (std::size_t i = 0; i < 4; ++i)
+        setBe(f, 4 * i, header[i], 4);
+    setBe(f, data, length, 4);
+    const std::size_t map = data + dataLength;
+    std::copy(f.begin(), f.begin() + 16, f.begin() + static_cast<std::ptrdiff_t>(map));
+    setBe(f, map + 24, 28, 2); // the type list, and an empty name list, after the map header
+    setBe(f, map + 26, 28, 2);
+    setBe(f, map + 30, code("PiPL"), 4);
+    setBe(f, map + 34, count - 1, 2);
+    setBe(f, map + 36, 10, 2);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        setBe(f, map + 38 + 12 * i, i, 2);
+        setBe(f, map + 40 + 12 * i, 0xFFFF, 2);
+    }
+    return f;
+}
+
+TEST(ResourceFileReader, RefusesReferencesThatShareData) {
+    // 65536 references to one 64 KB resource: 4 GB to a reader that copies each.
+    EXPECT_EQ(OmbrelHost::readResourceFile(sharedDataFile(1, 65536)).size(), 1u);
+    for (const std::uint32_t count : {2u, 65536u}) {
+        SCOPED_TRACE(count);
+        const Bytes f = sharedDataFile(count, 65536);
+        const char* message = "claim 131080 bytes of data, more than the 65540 bytes there are";
+        EXPECT_NE(refusal(f).find(message), std::string::npos) << refusal(f);
+        EXPECT_NE(OmbrelTest::refusal([&] { OmbrelHost::piplFromResourceFile(f); }).find(message),
+                  std::string::npos);
+    }
+}
+
 TEST(ResourceFileReader, SaysWhenThereIsNoPiPL) {
+    Bytes noTypes = piplFile();
+    setBe(noTypes, 256 + 318 + 28, 0xFFFF, 2); // counts are stored minus one: no types
+    ASSERT_TRUE(OmbrelHost::readResourceFile(noTypes).empty());
     const std::vector<Bytes> files = {
         OmbrelMac::writeResourceFile({{code("PiPL"), 16001, {1}}}),
         OmbrelMac::writeResourceFile({{code("PIPL"), 16000, {1}}}),
+        noTypes,
     };
     for (const Bytes& f : files) {
         try {

@@ -27,6 +27,8 @@ enum class Mode {
     NullLock,      // host_lock_handle returns null
     NullWorld,     // the checkout succeeds with a null world
     UnknownFormat, // PF_GetPixelFormat succeeds with a format of no known depth
+    OutputCode,    // PF_GetPixelFormat of the output world alone returns each code of kHostCodes
+    OutputFormat,  // PF_GetPixelFormat of the output world alone says a format not the input's
 };
 
 // The codes a host call may fail with: the interface's own, one of the host's that the effect
@@ -94,6 +96,8 @@ const std::vector<Use>& uses() {
         {kPFWorldSuite, 2, kRender, {Mode::Code, Mode::NullTable}, Outcome::SuiteMessage},
         {"PF_GetPixelFormat", 0, kRender, {Mode::Code}, Outcome::PassedThrough},
         {"PF_GetPixelFormat", 0, kRender, {Mode::UnknownFormat}, Outcome::NoWorld},
+        {"PF_GetPixelFormat", 0, kRender, {Mode::OutputCode}, Outcome::PassedThrough},
+        {"PF_GetPixelFormat", 0, kRender, {Mode::OutputFormat}, Outcome::NoWorld},
         {kAEGPIterateSuite, 1, kRender, {Mode::Code, Mode::NullTable}, Outcome::MissingSuite},
         {"AEGP_GetNumThreads", 0, kRender, {Mode::Code}, Outcome::PassedThrough},
         {kPFIterate8Suite, 1, kRender, {Mode::Code, Mode::NullTable}, Outcome::MissingSuite},
@@ -134,6 +138,10 @@ std::string modeName(const Case& c) {
         return "NullWorld";
     case Mode::UnknownFormat:
         return "UnknownFormat";
+    case Mode::OutputCode:
+        return "Output" + modeName(Case{c.use, Mode::Code, c.code, c.index});
+    case Mode::OutputFormat:
+        return "OutputFormat";
     }
     return "Mode";
 }
@@ -157,6 +165,11 @@ std::vector<Case> generateCases() {
     std::vector<Case> cases;
     for (const Use& use : uses())
         for (Mode mode : use.modes) {
+            if (mode == Mode::OutputCode) {
+                for (PF_Err code : kHostCodes)
+                    cases.push_back({&use, mode, code, static_cast<int>(cases.size())});
+                continue;
+            }
             if (mode != Mode::Code) {
                 cases.push_back({&use, mode, 0, static_cast<int>(cases.size())});
                 continue;
@@ -199,6 +212,13 @@ void inject(Faults& f, const Case& c) {
         break;
     case Mode::UnknownFormat:
         f.reportedPixelFormat = PF_PixelFormat_INVALID;
+        break;
+    case Mode::OutputCode:
+        f.outputPixelFormatError = c.code;
+        break;
+    case Mode::OutputFormat:
+        // The frames' inputs are ARGB: at 8 bits only the channel order differs.
+        f.reportedOutputPixelFormat = PF_PixelFormat_BGRA32;
         break;
     }
 }

@@ -367,6 +367,59 @@ TEST(Frames, FramesRenderConcurrently) {
 
 // ---- Failures -----------------------------------------------------------------------------
 
+// ---- World layouts ------------------------------------------------------------------------
+
+// The host's BGRA worlds hold the ARGB image's channels in reverse order, moved by the host on
+// the way in and out: the frame must come out as through ARGB worlds, for every conversion.
+TEST(Frames, BgraWorldsGiveTheArgbFrameWithTheChannelsMoved) {
+    Session s;
+    for (const Depth depth : {Depth::Bits8, Depth::Bits32}) {
+        const Image input = varied(23, 5, depth);
+        for (int from = 1; from <= 6; ++from) {
+            SCOPED_TRACE(testing::Message() << int(depth) << " bits, conversion " << from);
+            FrameRequest bgra;
+            bgra.worldOrder = WorldOrder::Bgra;
+            const FrameResult argbFrame = s.render(input, from);
+            const FrameResult bgraFrame = s.render(input, from, bgra);
+            ASSERT_EQ(bgraFrame.err(), PF_Err_NONE);
+            EXPECT_TRUE(bgraFrame.output == argbFrame.output);
+            EXPECT_TRUE(argbFrame.output == direct(input, Type(from)));
+        }
+    }
+}
+
+// An output world of another pixel format than the input's would be written in the input's
+// layout (past its rows when its pixels are smaller): the frame is refused untouched.
+TEST(Frames, AnOutputWorldOfAnotherFormatIsRefusedUntouched) {
+    struct Case {
+        Depth depth;
+        WorldOrder order;
+        PF_PixelFormat output;
+    };
+    const Case cases[] = {
+        {Depth::Bits32, WorldOrder::Argb, PF_PixelFormat_ARGB32},  // smaller pixels
+        {Depth::Bits8, WorldOrder::Argb, PF_PixelFormat_ARGB128},  // larger pixels
+        {Depth::Bits16, WorldOrder::Argb, PF_PixelFormat_ARGB32},  // smaller pixels
+        {Depth::Bits8, WorldOrder::Argb, PF_PixelFormat_BGRA32},   // the other channel order
+        {Depth::Bits32, WorldOrder::Bgra, PF_PixelFormat_ARGB128}, // the other channel order
+        {Depth::Bits8, WorldOrder::Bgra, PF_PixelFormat_ARGB64},   // larger pixels
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << int(c.depth) << " bits in, output format 0x" << std::hex << c.output);
+        Session s;
+        const Image input = varied(11, 4, c.depth);
+        FrameRequest request;
+        request.worldOrder = c.order;
+        request.outputFormat = c.output;
+        const FrameResult r = s.render(input, 2, request);
+        EXPECT_EQ(r.renderErr, PF_Err_BAD_CALLBACK_PARAM);
+        ASSERT_TRUE(r.rendered);
+        EXPECT_EQ(r.output.width, 11);
+        EXPECT_TRUE(untouched(r.output));
+    }
+}
+
 struct Failure {
     std::string name;
     std::function<void(Faults&)> inject;

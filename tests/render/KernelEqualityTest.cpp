@@ -169,40 +169,46 @@ float fromBits(std::uint32_t bits) {
     return f;
 }
 
+// Infinities, NaNs with payloads, denormals, signed zeros, the clamp's edges and the hue
+// sectors' boundaries.
+std::vector<float> floatSpecials() {
+    const float inf = std::numeric_limits<float>::infinity();
+    return {-inf,
+            -1e30f,
+            -2.0f,
+            -1.0f,
+            -0.5f,
+            -1e-40f,
+            -0.0f,
+            0.0f,
+            1e-45f,
+            1e-40f,
+            std::numeric_limits<float>::min(),
+            std::nextafter(0.0f, 1.0f) * 4,
+            1e-7f,
+            0.25f,
+            0.5f,
+            std::nextafter(0.5f, 0.0f),
+            std::nextafter(1.0f, 0.0f),
+            1.0f,
+            std::nextafter(1.0f, 2.0f),
+            1.5f,
+            2.0f,
+            1e30f,
+            inf,
+            std::numeric_limits<float>::quiet_NaN(),
+            fromBits(0xFFC00001u),
+            fromBits(0x7F800001u),
+            1.0f / 3.0f,
+            2.0f / 3.0f,
+            1.0f / 6.0f,
+            5.0f / 6.0f};
+}
+
 TEST_P(EveryType, FloatSpecialValuesAndRandomFloats) {
     SKIP_WITHOUT_VECTOR_PATHS();
-    const float inf = std::numeric_limits<float>::infinity();
-    const float specials[] = {-inf,
-                              -1e30f,
-                              -2.0f,
-                              -1.0f,
-                              -0.5f,
-                              -1e-40f,
-                              -0.0f,
-                              0.0f,
-                              1e-45f,
-                              1e-40f,
-                              std::numeric_limits<float>::min(),
-                              std::nextafter(0.0f, 1.0f) * 4,
-                              1e-7f,
-                              0.25f,
-                              0.5f,
-                              std::nextafter(0.5f, 0.0f),
-                              std::nextafter(1.0f, 0.0f),
-                              1.0f,
-                              std::nextafter(1.0f, 2.0f),
-                              1.5f,
-                              2.0f,
-                              1e30f,
-                              inf,
-                              std::numeric_limits<float>::quiet_NaN(),
-                              fromBits(0xFFC00001u),
-                              fromBits(0x7F800001u),
-                              1.0f / 3.0f,
-                              2.0f / 3.0f,
-                              1.0f / 6.0f,
-                              5.0f / 6.0f};
-    constexpr int kSpecials = sizeof specials / sizeof specials[0];
+    const std::vector<float> specials = floatSpecials();
+    const int kSpecials = static_cast<int>(specials.size());
     const int cube = kSpecials * kSpecials * kSpecials;
     const int width = 1021, height = (cube + 65536) / width + 1;
     TestWorld<PF_PixelFloat> src(width, height);
@@ -227,6 +233,84 @@ TEST_P(EveryType, FloatSpecialValuesAndRandomFloats) {
         }
     }
     expectPathsAgree(src, width, height, GetParam());
+}
+
+// ---- BGRA worlds ------------------------------------------------------------------------------
+
+// The BGRA record of an ARGB pixel's colour (and the other way round): the channels reversed.
+template <class P>
+P reversed(const P& p) {
+    return {p.blue, p.green, p.red, p.alpha};
+}
+
+// An ARGB sample through BGRA worlds on the scalar path and every vector path: each must write
+// the ARGB scalar result with its channels in the BGRA places.
+template <class P>
+void expectBgraIsArgbMoved(TestWorld<P>& argb, int width, int height, Type type) {
+    const Rect all(0, 0, width, height);
+    TestWorld<P> expected(width, height);
+    run(argb, expected, type, all, Path::Scalar);
+    TestWorld<P> bgra(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            bgra.at(x, y) = reversed(argb.at(x, y));
+    std::vector<Path> paths = vectorPaths();
+    paths.insert(paths.begin(), Path::Scalar);
+    for (Path path : paths) {
+        TestWorld<P> got(width, height);
+        Records records;
+        Layer in(&records.in, &records.out, &bgra.def, PixelTraits<P>::bpc, ChannelOrder::BGRA);
+        Layer out(&records.in, &records.out, &got.def, PixelTraits<P>::bpc, ChannelOrder::BGRA);
+        ColorSpaceConversion(ColorSpaceConversion::Parameter().setType(type))
+            .executeOnPath(in, out, all, path);
+        int shown = 0;
+        for (int y = 0; y < height && shown < 5; ++y)
+            for (int x = 0; x < width && shown < 5; ++x) {
+                const P want = reversed(expected.at(x, y));
+                if (!OmbrelTest::samePixel(got.at(x, y), want)) {
+                    ADD_FAILURE() << Kernels::pathName(path) << ", " << typeName(type)
+                                  << ", BGRA pixel " << x << "," << y << " (ARGB "
+                                  << pixelText(argb.at(x, y)) << "): " << pixelText(got.at(x, y))
+                                  << " instead of " << pixelText(want);
+                    ++shown;
+                }
+            }
+    }
+}
+
+// Every combination of edge values of the three colour channels, then random colours, with
+// random alphas; a width that leaves a tail on every path.
+TEST_P(EveryType, BgraWorldsGiveTheArgbResultsMoved) {
+    const A_u_char edges[] = {0, 1, 2, 3, 64, 127, 128, 129, 191, 252, 253, 254, 255};
+    constexpr int kEdges = sizeof edges / sizeof edges[0];
+    const int width = 509;
+    std::mt19937 rng(24);
+    {
+        const int height = (kEdges * kEdges * kEdges + 8192) / width + 1;
+        TestWorld<PF_Pixel> argb(width, height);
+        for (int i = 0; i < width * height; ++i) {
+            PF_Pixel& p = argb.at(i % width, i / width);
+            p = {A_u_char(rng()), A_u_char(rng()), A_u_char(rng()), A_u_char(rng())};
+            if (i < kEdges * kEdges * kEdges)
+                p = {p.alpha, edges[i % kEdges], edges[i / kEdges % kEdges],
+                     edges[i / (kEdges * kEdges)]};
+        }
+        expectBgraIsArgbMoved(argb, width, height, GetParam());
+    }
+    const std::vector<float> specials = floatSpecials();
+    const int kSpecials = static_cast<int>(specials.size());
+    const int cube = kSpecials * kSpecials * kSpecials;
+    const int height = (cube + 8192) / width + 1;
+    TestWorld<PF_PixelFloat> argb(width, height);
+    std::uniform_real_distribution<float> around(-0.25f, 1.25f);
+    for (int i = 0; i < width * height; ++i) {
+        PF_PixelFloat& p = argb.at(i % width, i / width);
+        p.alpha = fromBits(std::uint32_t(rng()));
+        p.red = i < cube ? specials[i % kSpecials] : around(rng);
+        p.green = i < cube ? specials[i / kSpecials % kSpecials] : around(rng);
+        p.blue = i < cube ? specials[i / (kSpecials * kSpecials)] : around(rng);
+    }
+    expectBgraIsArgbMoved(argb, width, height, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, EveryType, ::testing::ValuesIn(kTypes), paramName);

@@ -3,13 +3,19 @@
 // can fail.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <random>
 
+#include <OpenImageIO/imageio.h>
+
+#include "HandMadeFiles.h"
 #include "HostUnits.h"
 #include "ImageFileHelpers.h"
 #include "Modes.h"
+#include "PngBytes.h"
 #include "RawFiles.h"
 #include "ReferenceConversion.h"
 #include "RunTool.h"
@@ -151,8 +157,14 @@ TEST_P(Conversion, MatchesTheDocumentedEncodingBitForBit) {
     const auto [depth, mode] = GetParam();
     TempFolder folder;
     const Image input = testFrame(depth);
-    EXPECT_TRUE(samePixels(renderRaw(folder, input, mode), expected(input, mode)))
+    const Image wanted = expected(input, mode);
+    EXPECT_TRUE(samePixels(renderRaw(folder, input, mode), wanted))
         << modeName(mode) << " at " << bits(depth) << " bits";
+    // The host's BGRA worlds (8 and 32 bits) write the same file.
+    if (depth != Depth::Bits16) {
+        EXPECT_TRUE(samePixels(renderRaw(folder, input, mode, {"--world-order", "bgra"}), wanted))
+            << modeName(mode) << " through BGRA worlds at " << bits(depth) << " bits";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModesAndDepths, Conversion,
@@ -264,6 +276,51 @@ TEST(Files, AnImageInputRendersAtItsOwnDepthAndKeepsPartialAlpha) {
     }
 }
 
+TEST(Files, HalfFloatFilesRenderAsTheSameImageStoredAsFloatAndHalfWritesHalf) {
+    TempFolder folder;
+    // A frame of values every half holds, as float (EXR) and as half (EXR, TIFF).
+    Image input = testFrame(Depth::Bits32, 16, 12);
+    auto throughHalf = [](Image& image) {
+        auto* p = reinterpret_cast<float*>(image.pixels.data());
+        for (std::size_t i = 0; i < image.pixels.size() / sizeof(float); ++i)
+            p[i] = static_cast<float>(half(p[i]));
+    };
+    throughHalf(input);
+    std::vector<double> rgba;
+    for (int y = 0; y < input.height; ++y)
+        for (int x = 0; x < input.width; ++x) {
+            const PF_PixelFloat& p = input.row<PF_PixelFloat>(y)[x];
+            rgba.insert(rgba.end(), {p.red, p.green, p.blue, p.alpha});
+        }
+    writeImage(folder / "float.exr", input, SampleType::Float);
+    writeText(folder / "half.tif",
+              tiffFile(input.width, input.height, 4, 16, 3, samplesLE(rgba, 16, 3)));
+    {
+        auto out = OIIO::ImageOutput::create("exr");
+        OIIO::ImageSpec header(input.width, input.height, 4, OIIO::TypeDesc::HALF);
+        ASSERT_TRUE(out->open((folder / "half.exr").string(), header));
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::DOUBLE, rgba.data()));
+        ASSERT_TRUE(out->close());
+    }
+    const Image want = expected(input, 1);
+    for (const char* name : {"float.exr", "half.exr", "half.tif"}) {
+        const std::string raw = std::string(name) + ".raw";
+        const ToolRun run = runTool(folder, {"-q", "--from", "1", name, "-o", raw});
+        ASSERT_EQ(run.exitCode, 0) << name << ": " << run.err;
+        EXPECT_TRUE(
+            samePixels(readRawFile(folder / raw, input.width, input.height, Depth::Bits32), want))
+            << name;
+    }
+
+    const ToolRun run = runTool(folder, {"-q", "--half", "float.exr", "-o", "out.exr"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(OIIO::ImageInput::open((folder / "out.exr").string())->spec().format,
+              OIIO::TypeDesc::HALF);
+    Image wantHalf = want;
+    throughHalf(wantHalf);
+    EXPECT_TRUE(samePixels(readImage(folder / "out.exr").image, wantHalf));
+}
+
 TEST(Files, DepthOptionConvertsOnTheWayInAndOut) {
     TempFolder folder;
     const Image input = testFrame(Depth::Bits8, 10, 3);
@@ -359,9 +416,10 @@ public:
     KernelRequest& operator=(const KernelRequest&) = delete;
 };
 
-// Whichever kernel path the module runs, the frame's bytes are the scalar path's (every path and
-// conversion is compared in-process by kernel_equality_tests; here one of each depth, through the
-// environment); --info names the path, and a request it cannot meet falls back and says so.
+// Whichever kernel path the module runs, through ARGB or BGRA worlds, the frame's bytes are the
+// scalar path's (every path and conversion is compared in-process by kernel_equality_tests; here
+// each path at the depths that have BGRA worlds, through the environment); --info names the
+// path, and a request it cannot meet falls back and says so.
 TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
     TempFolder folder;
     struct Case {
@@ -370,7 +428,9 @@ TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
         const char* path;
     };
     const Case cases[] = {
-        {Depth::Bits8, 6, "avx512"}, {Depth::Bits16, 3, "avx2"}, {Depth::Bits32, 4, "sse2"}};
+        {Depth::Bits8, 6, "avx512"}, {Depth::Bits16, 3, "avx2"}, {Depth::Bits32, 4, "sse2"},
+        {Depth::Bits8, 2, "sse2"},   {Depth::Bits8, 3, "sse41"}, {Depth::Bits8, 5, "avx2"},
+        {Depth::Bits32, 1, "sse41"}, {Depth::Bits32, 6, "avx2"}, {Depth::Bits32, 3, "avx512"}};
     for (const Case& c : cases) {
         const Image input = testFrame(c.depth, 37, 5);
         Image scalar;
@@ -381,6 +441,11 @@ TEST(KernelPaths, EveryPathRendersTheScalarPathsBytes) {
         KernelRequest request(c.path);
         EXPECT_TRUE(samePixels(renderRaw(folder, input, c.mode), scalar))
             << c.path << ", " << bits(c.depth) << " bits, mode " << c.mode;
+        if (c.depth != Depth::Bits16) {
+            EXPECT_TRUE(
+                samePixels(renderRaw(folder, input, c.mode, {"--world-order", "bgra"}), scalar))
+                << c.path << ", BGRA worlds, " << bits(c.depth) << " bits, mode " << c.mode;
+        }
     }
     for (const char* path : {"scalar", "avx2", "neon"}) {
         KernelRequest request(path);
@@ -457,6 +522,9 @@ struct FailureCase {
     std::vector<std::string> args;
     int exitCode;
     const char* message; // part of the one line on stderr
+    // Run as a user other than root (when the tests run as root, who may read and write
+    // anything): for permissions.
+    bool asOtherUser = false;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -473,13 +541,31 @@ TEST_P(Failure, ExplainsItselfAndWritesNothing) {
     writeText(folder / "short.raw", std::string(10, '\0'));
     writeRawFile(folder / "frame.raw", testFrame(Depth::Bits16, 4, 4));
     writeText(folder / "notamodule.so", "not a module");
+    // Module files that would hang a reader or take gigabytes: refused at once. (Where the file
+    // system has no sparse files, the empty file left is refused the same way.)
+    ASSERT_EQ(::mkfifo((folder / "fifo.so").c_str(), 0600), 0);
+    writeText(folder / "sparse.so", "");
+    std::error_code sparse;
+    fs::resize_file(folder / "sparse.so", std::uintmax_t{3} << 30, sparse);
+    writeText(folder / "wide.png", forgedPng(70000, 2));
+    writeText(folder / "readonly.png", "keep me");
+    fs::permissions(folder / "readonly.png", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_directory(folder / "locked"); // a folder its owner may not enter
+    fs::copy_file(folder / "good.png", folder / "locked" / "in.png");
+    fs::permissions(folder / "locked", fs::perms::none);
     const auto before = folder.entries();
 
-    const ToolRun run = runTool(folder, c.args);
+    std::vector<std::string> command{toolPath().string()};
+    if (c.asOtherUser && geteuid() == 0)
+        command = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", command[0]};
+    command.insert(command.end(), c.args.begin(), c.args.end());
+    const ToolRun run = runCommand(folder, command);
+    fs::permissions(folder / "locked", fs::perms::owner_all);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(run.err.rfind("ombrel-render: ", 0), 0u) << run.err;
     EXPECT_EQ(folder.entries(), before) << "a file was written or left behind";
+    EXPECT_EQ(readText(folder / "readonly.png"), "keep me");
     if (c.exitCode == 1) {
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
@@ -497,6 +583,27 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{
             "UnsupportedOutput", {"good.png", "-o", "x.qqq"}, 1, "x.qqq: unsupported format"},
         FailureCase{"UnwritableOutput", {"good.png", "-o", "nowhere/x.png"}, 1, "does not exist"},
+        FailureCase{"ReadOnlyOutput", {"good.png", "-o", "readonly.png"}, 1, "read-only"},
+        FailureCase{"ReadOnlyToAUser", {"good.png", "-o", "readonly.png"}, 1, "read-only", true},
+        FailureCase{"OutputInALockedFolder",
+                    {"good.png", "-o", "locked/x.png"},
+                    1,
+                    "locked/x.png: cannot write: permission denied",
+                    true},
+        FailureCase{"InputInALockedFolder",
+                    {"locked/in.png", "-o", "x.png"},
+                    1,
+                    "locked/in.png: cannot read: permission denied",
+                    true},
+        FailureCase{"WiderThanTheHost",
+                    {"wide.png", "-o", "x.png"},
+                    1,
+                    "wide.png: refused: the image is 70000x2, over the host's limit of 65536 "
+                    "pixels a side"},
+        FailureCase{"SizeOverTheHost",
+                    {"--size", "100000x100000", "-o", "x.png"},
+                    2,
+                    "over the host's limit of 65536 pixels a side"},
         FailureCase{"WrongRawSize",
                     {"--size", "4x4", "--depth", "8", "short.raw", "-o", "x.raw"},
                     1,
@@ -506,11 +613,29 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{
             "MissingModule", {"--module", "gone.so", "good.png", "-o", "x.png"}, 1, "gone.so"},
         FailureCase{"NotAModule", {"--module", "notamodule.so", "--info"}, 1, "notamodule.so"},
+        FailureCase{"FifoModule",
+                    {"--module", "fifo.so", "--info"},
+                    1,
+                    "fifo.so: not a module file: is a FIFO"},
+        FailureCase{"DeviceModule",
+                    {"--module", "/dev/zero", "--info"},
+                    1,
+                    "/dev/zero: not a module file: is a device"},
+        FailureCase{"SparseModule",
+                    {"--module", "sparse.so", "--info"},
+                    1,
+                    "sparse.so: not an effect module"},
         FailureCase{"BadMode", {"--from", "RGB to CMYK", "good.png"}, 2, "\"HSB to RGB\""},
         FailureCase{"BadDepth", {"--depth", "10", "good.png"}, 2, "--depth"},
+        FailureCase{
+            "BgraAtSixteenBits",
+            {"--size", "4x4", "--depth", "16", "--world-order", "bgra", "frame.raw", "-o", "x.raw"},
+            1,
+            "no BGRA worlds of 16 bits"},
         FailureCase{"SeveralInputsOneFile", {"good.png", "good.png", "-o", "x.png"}, 2, "pattern"},
         FailureCase{"EmptySequence", {"none.%04d.png"}, 1, "no files match"},
         FailureCase{"UnknownOption", {"--colour", "red"}, 2, "unknown option"},
+        FailureCase{"HalfForAPng", {"--half", "good.png", "-o", "x.png"}, 2, "not an EXR file"},
         FailureCase{
             "ContactSheetFolderMissing", {"--contact-sheet", "no/s.png"}, 1, "does not exist"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -90,7 +90,9 @@ TEST(PngLayout, AHeaderItsDataCannotFillIsRefused) {
 TEST(HeaderChecks, PixelLimit) {
     const long long limit = 1LL << 28;
     EXPECT_NO_THROW(checkPixelCount(16384, 16384, limit));
-    EXPECT_NO_THROW(checkPixelCount(1, limit, limit));
+    EXPECT_NO_THROW(checkPixelCount(1, 65536, limit));
+    EXPECT_NE(causeOf([&] { checkPixelCount(65537, 1, limit); }).find("65536 pixels a side"),
+              std::string::npos);
     EXPECT_THROW(checkPixelCount(16385, 16384, limit), ToolError);
     EXPECT_THROW(checkPixelCount(0x7FFFFFFF, 0x7FFFFFFF, limit), ToolError); // no overflow
     EXPECT_THROW(checkPixelCount(0, 5, limit), ToolError);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <random>
 
+#include "HandMadeFiles.h"
 #include "HostUnits.h"
 #include "ImageFileHelpers.h"
 #include "PngBytes.h"
@@ -16,8 +17,11 @@
 
 using namespace OmbrelRender;
 using OmbrelRenderTest::readImage;
+using OmbrelRenderTest::samplesLE;
 using OmbrelRenderTest::TempFolder;
+using OmbrelRenderTest::tiffFile;
 using OmbrelRenderTest::writeImage;
+using OmbrelRenderTest::writeText;
 namespace fs = std::filesystem;
 
 namespace {
@@ -123,6 +127,98 @@ TEST(ImageFiles, HostValuesSurviveTheFormatChosenForTheirDepth) {
         const ImageRead back = readImage(path);
         EXPECT_EQ(back.stored, type) << c.name;
         EXPECT_EQ(back.image, image) << c.name;
+    }
+}
+
+TEST(ImageFiles, EverySampleTypeIsReadAsItsValuesInEveryFormatThatCarriesIt) {
+    // Files holding samples their type holds exactly, read at 32 bits (and at the file's own
+    // depth): integers come in over their maximum, floats as they are.
+    const std::vector<double> ints8 = {0, 1, 2, 127, 128, 200, 254, 255, 3, 77, 99, 250};
+    const std::vector<double> ints16 = {0,     1,     2, 32767, 32768, 40000,
+                                        65534, 65535, 3, 257,   4097,  12345};
+    const std::vector<double> floats = {
+        0, 0.25, 1, -0.5, 2, 0.333251953125, 1000, 0.0001220703125, 0.75, 1.5, 0.125, 65504};
+    using T = OIIO::TypeDesc;
+    enum class Maker { Library, Tiff }; // the library's writer, or made byte by byte
+    struct Case {
+        const char* ext;
+        T colour;
+        T alpha;      // the type of the fourth channel A
+        int channels; // 3 or 4
+        Maker maker;
+        const char* refusal; // part of the cause when the file is refused
+    };
+    const Case cases[] = {
+        {"png", T::UINT8, T::UINT8, 4, Maker::Library, nullptr},
+        {"png", T::UINT16, T::UINT16, 4, Maker::Library, nullptr},
+        {"tif", T::UINT8, T::UINT8, 4, Maker::Library, nullptr},
+        {"tif", T::UINT16, T::UINT16, 4, Maker::Library, nullptr},
+        {"tif", T::HALF, T::HALF, 4, Maker::Tiff, nullptr},
+        {"tif", T::FLOAT, T::FLOAT, 4, Maker::Library, nullptr},
+        {"exr", T::HALF, T::HALF, 4, Maker::Library, nullptr},
+        {"exr", T::FLOAT, T::FLOAT, 4, Maker::Library, nullptr},
+        {"exr", T::HALF, T::FLOAT, 4, Maker::Library, nullptr},
+        {"ppm", T::UINT8, T::UINT8, 3, Maker::Library, nullptr},
+        {"tga", T::UINT8, T::UINT8, 4, Maker::Library, nullptr},
+        {"dpx", T::UINT16, T::UINT16, 4, Maker::Library, nullptr},
+        {"tif", T::DOUBLE, T::DOUBLE, 4, Maker::Tiff, "double floats"},
+        {"exr", T::UINT32, T::UINT32, 4, Maker::Library, "32-bit integers"},
+        {"tif", T::INT16, T::INT16, 4, Maker::Library, "16-bit signed integers"},
+    };
+    TempFolder folder;
+    for (const Case& c : cases) {
+        const std::string name =
+            std::string(c.colour.c_str()) + "-" + c.alpha.c_str() + "." + c.ext;
+        const bool isFloat = c.colour.is_floating_point();
+        const double max = c.colour == T::UINT8 ? 255 : c.colour == T::UINT16 ? 65535 : 1;
+        const std::vector<double>& values = isFloat ? floats : max == 255 ? ints8 : ints16;
+        const int w = static_cast<int>(values.size()) / c.channels;
+        if (c.maker == Maker::Tiff) {
+            writeText(folder / name, tiffFile(w, 1, c.channels, int(c.colour.size()) * 8, 3,
+                                              samplesLE(values, int(c.colour.size()) * 8, 3)));
+        } else {
+            auto out = OIIO::ImageOutput::create(c.ext);
+            ASSERT_TRUE(out) << name;
+            OIIO::ImageSpec header(w, 1, c.channels, c.colour);
+            if (c.alpha != c.colour)
+                header.channelformats = {c.colour, c.colour, c.colour, c.alpha};
+            header.attribute("oiio:UnassociatedAlpha", 1);
+            // Handed over as doubles, which hold every value exactly; integers over their maximum.
+            std::vector<double> scaled(values);
+            for (double& v : scaled)
+                v /= max;
+            ASSERT_TRUE(out->open((folder / name).string(), header)) << name << out->geterror();
+            ASSERT_TRUE(out->write_image(T::DOUBLE, scaled.data())) << name << out->geterror();
+            ASSERT_TRUE(out->close()) << name;
+        }
+        if (c.refusal != nullptr) {
+            const std::string cause = causeOf([&] { readImage(folder / name, Depth::Bits32); });
+            EXPECT_NE(cause.find(c.refusal), std::string::npos) << name << ": " << cause;
+            continue;
+        }
+        const ImageRead read = readImage(folder / name, Depth::Bits32);
+        const SampleType expectedType = c.alpha == T::FLOAT   ? SampleType::Float
+                                        : c.colour == T::HALF ? SampleType::Half
+                                        : max == 255          ? SampleType::UInt8
+                                                              : SampleType::UInt16;
+        EXPECT_EQ(read.stored, expectedType) << name;
+        ASSERT_EQ(read.image.width, w) << name;
+        for (int x = 0; x < w; ++x) {
+            std::array<double, 4> want{1, 1, 1, 1};
+            for (int k = 0; k < c.channels; ++k) {
+                const double v = values[x * c.channels + k];
+                want[k] = isFloat ? v : double(float(v) / float(max));
+            }
+            EXPECT_EQ(rgbaAt(read.image, x, 0), want) << name << " pixel " << x;
+        }
+        // At its own depth: the depth its type suggests, 16-bit values in host units.
+        const Image own = readImage(folder / name).image;
+        EXPECT_EQ(own.depth, naturalDepth(expectedType)) << name;
+        for (int x = 0; x < w && !isFloat; ++x) {
+            const double v = values[x * c.channels];
+            EXPECT_EQ(rgbaAt(own, x, 0)[0], max == 255 ? v : fileToHost16(unsigned(v)))
+                << name << " pixel " << x;
+        }
     }
 }
 

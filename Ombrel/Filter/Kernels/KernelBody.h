@@ -27,9 +27,17 @@
 //   (ColorFloat::clamp(1) of one channel, then NaN read as 0), kMaskedArithmetic and either
 //   maskAdd, maskSub (src, m, a, b: m ? a op b : src), maskzAdd and maskzDiv (m, a, b: m ? a op b
 //   : +0), or keep(m, x) (m ? x : +0),
-//   load8/store8, load16/store16, load32/store32 (pixels to channel vectors and back; the 8- and
-//   16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0, and
-//   truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to).
+//   load8At<A>/store8At<A>, load16/store16, load32/store32 (pixels to channel vectors and back;
+//   the 8- and 16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0,
+//   and truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to).
+//
+// Channel order: the loads and stores work by memory position, so the body names the vectors for
+// the world's order. load32 and store32 hand over the four positions; in BGRA worlds position 0
+// is blue and 3 alpha, the reverse of ARGB, and that naming is all a BGRA kernel changes. At 8
+// bits load8At<A> and store8At<A> keep the loaded alpha byte at position A (0 in ARGB, 3 in
+// BGRA) and take the other three positions in memory order. A traits struct with only the ARGB
+// forms load8(p, raw, r, g, b) and store8 gets 8-bit ARGB kernels and no 8-bit BGRA ones (those
+// frames run the scalar code).
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
@@ -348,6 +356,9 @@ struct Depth8 {
     static constexpr float kMax = 255.0f;
     static constexpr float kHueScale = 255.0f / 360.0f;
 };
+struct Depth8Bgra : Depth8 {
+    using Pixel = PixelBGRA8;
+};
 struct Depth16 {
     using Pixel = PF_Pixel16;
     static constexpr int kBits = 16;
@@ -355,38 +366,93 @@ struct Depth16 {
     static constexpr float kHueScale = 32768.0f / 360.0f;
 };
 
-// Converts count pixels, a multiple of the vector width.
-template <class S, class D, int T>
+// Whether S has the 8-bit loads and stores of either channel order (load8At, store8At).
+template <class S, class = void>
+struct HasPositional8 {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasPositional8<S, decltype(void(&S::template load8At<0>))> {
+    static constexpr bool value = true;
+};
+
+constexpr bool isBgra(ChannelOrder o) {
+    return o == ChannelOrder::BGRA;
+}
+
+// The float pixel record of a channel order.
+template <ChannelOrder O>
+struct Pixel32Of {
+    using Type = PF_PixelFloat;
+};
+template <>
+struct Pixel32Of<ChannelOrder::BGRA> {
+    using Type = PixelBGRAFloat;
+};
+
+template <class S, ChannelOrder O>
+void load8(const void* p, typename S::I& raw, Rgb<S>& c) {
+    const auto* pixels = static_cast<const PF_Pixel*>(p);
+    if constexpr (isBgra(O))
+        S::template load8At<3>(pixels, raw, c.b.v, c.g.v, c.r.v);
+    else if constexpr (HasPositional8<S>::value)
+        S::template load8At<0>(pixels, raw, c.r.v, c.g.v, c.b.v);
+    else
+        S::load8(pixels, raw, c.r.v, c.g.v, c.b.v);
+}
+template <class S, ChannelOrder O>
+void store8(void* p, typename S::I raw, const Rgb<S>& q) {
+    auto* pixels = static_cast<PF_Pixel*>(p);
+    if constexpr (isBgra(O))
+        S::template store8At<3>(pixels, raw, q.b.v, q.g.v, q.r.v);
+    else if constexpr (HasPositional8<S>::value)
+        S::template store8At<0>(pixels, raw, q.r.v, q.g.v, q.b.v);
+    else
+        S::store8(pixels, raw, q.r.v, q.g.v, q.b.v);
+}
+
+// Converts count pixels, a multiple of the vector width. O is ARGB at 16 bits.
+template <class S, class D, int T, ChannelOrder O = ChannelOrder::ARGB>
 void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
     for (int x = 0; x < count; x += S::kLanes) {
         typename S::I alpha;
         Rgb<S> c, o;
         if constexpr (D::kBits == 8)
-            S::load8(src + x, alpha, c.r.v, c.g.v, c.b.v);
+            load8<S, O>(src + x, alpha, c);
         else
             S::load16(src + x, alpha, c.r.v, c.g.v, c.b.v);
         convert<T>(c, o);
         const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
         if constexpr (D::kBits == 8)
-            S::store8(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+            store8<S, O>(dst + x, alpha, q);
         else
             S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
     }
 }
 
-template <class S, int T>
-void convertRow32(const PF_PixelFloat* src, PF_PixelFloat* dst, int count) {
+template <class S, int T, ChannelOrder O = ChannelOrder::ARGB>
+void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>::Type* dst,
+                  int count) {
     for (int x = 0; x < count; x += S::kLanes) {
-        typename S::F alpha;
+        // The four channels by memory position, named for the order.
+        typename S::F p0, p1, p2, p3;
+        S::load32(reinterpret_cast<const PF_PixelFloat*>(src + x), p0, p1, p2, p3);
+        typename S::F& alpha = isBgra(O) ? p3 : p0;
         Rgb<S> c, o;
-        S::load32(src + x, alpha, c.r.v, c.g.v, c.b.v);
+        c.r.v = isBgra(O) ? p2 : p1;
+        c.g.v = isBgra(O) ? p1 : p2;
+        c.b.v = isBgra(O) ? p0 : p3;
         c = {{S::clampUnit(c.r.v)}, {S::clampUnit(c.g.v)}, {S::clampUnit(c.b.v)}};
         convert<T>(c, o);
         if constexpr (T == kRgbToYuv)
             o = {o.r, o.g + 0.5f, o.b + 0.5f};
         else if constexpr (T == kRgbToHls || T == kRgbToHsb)
             o.r = o.r / 360.0f;
-        S::store32(dst + x, alpha, o.r.v, o.g.v, o.b.v);
+        auto* out = reinterpret_cast<PF_PixelFloat*>(dst + x);
+        if constexpr (isBgra(O))
+            S::store32(out, o.b.v, o.g.v, o.r.v, alpha);
+        else
+            S::store32(out, alpha, o.r.v, o.g.v, o.b.v);
     }
 }
 
@@ -395,12 +461,15 @@ void addConversion(RowKernels& k) {
     k.row8[T] = convertRow<S, Depth8, T>;
     k.row16[T] = convertRow<S, Depth16, T>;
     k.row32[T] = convertRow32<S, T>;
+    if constexpr (HasPositional8<S>::value)
+        k.row8Bgra[T] = convertRow<S, Depth8Bgra, T, ChannelOrder::BGRA>;
+    k.row32Bgra[T] = convertRow32<S, T, ChannelOrder::BGRA>;
 }
 
 template <class S>
 RowKernels makeRowKernels() {
     static_assert(S::kLanes <= kMaxLanes);
-    RowKernels k{S::kLanes, {}, {}, {}};
+    RowKernels k{S::kLanes, {}, {}, {}, {}, {}};
     addConversion<S, kRgbToYuv>(k);
     addConversion<S, kYuvToRgb>(k);
     addConversion<S, kRgbToHls>(k);

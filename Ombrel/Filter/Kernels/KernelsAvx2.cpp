@@ -63,11 +63,14 @@ struct Avx2 {
         return _mm256_setr_epi8(c, c, c, z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z, c, c, c,
                                 z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z);
     }
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+    // The colour bytes in memory order around the alpha byte at A (0 or 3).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
         raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        r = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(1)));
-        g = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(2)));
-        b = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(3)));
+        x = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first)));
+        y = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 2)));
     }
     // The quantiser with its lower clamp left to the saturating packs: v > m gives m; NaN
     // (truncated to INT_MIN) and negatives end as 0; the rest is truncated.
@@ -75,11 +78,21 @@ struct Avx2 {
         return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_set1_ps(m), v));
     }
     // At 8 bits the packs do the whole quantiser: see KernelsSse41.cpp.
-    static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
-        const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
-        const I ar = _mm256_packs_epi32(a, _mm256_cvttps_epi32(r));
-        const I gb = _mm256_packs_epi32(_mm256_cvttps_epi32(g), _mm256_cvttps_epi32(b));
-        const I planes = _mm256_packus_epi16(ar, gb);
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        // Planes of the four channels in memory order.
+        I planes;
+        if constexpr (A == 0) {
+            const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
+            planes = _mm256_packus_epi16(
+                _mm256_packs_epi32(a, _mm256_cvttps_epi32(x)),
+                _mm256_packs_epi32(_mm256_cvttps_epi32(y), _mm256_cvttps_epi32(z)));
+        } else {
+            const I a = _mm256_srli_epi32(raw, 24);
+            planes = _mm256_packus_epi16(
+                _mm256_packs_epi32(_mm256_cvttps_epi32(x), _mm256_cvttps_epi32(y)),
+                _mm256_packs_epi32(_mm256_cvttps_epi32(z), a));
+        }
         const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
                                          8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
         put(p, _mm256_shuffle_epi8(planes, order));

@@ -116,26 +116,33 @@ struct Avx512 {
         return _mm512_broadcast_i32x4(
             _mm_setr_epi8(c, c, c, z, c4, c4, c4, z, c8, c8, c8, z, c12, c12, c12, z));
     }
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+    // The colour bytes in memory order around the alpha byte at A (0 or 3).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
         raw = _mm512_loadu_si512(p);
-        r = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(1)));
-        g = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(2)));
-        b = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(3)));
+        x = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first)));
+        y = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first + 2)));
     }
     // The saturating packs do the whole quantiser at 8 bits: see KernelsSse41.cpp. The packed
-    // planes hold each quarter's reds, greens and blues (twice); a shuffle puts them in pixel
-    // order and the loaded alpha bytes are blended in.
-    static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
-        const I blue = _mm512_cvttps_epi32(b);
+    // planes hold each quarter's three colour channels in memory order (the last twice); a
+    // shuffle puts them in pixel order around the alpha byte at A (0 or 3), and the loaded alpha
+    // bytes are blended in.
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        const I last = _mm512_cvttps_epi32(z);
         const I planes =
-            _mm512_packus_epi16(_mm512_packs_epi32(_mm512_cvttps_epi32(r), _mm512_cvttps_epi32(g)),
-                                _mm512_packs_epi32(blue, blue));
-        const char z = -1;
-        const I order =
-            _mm512_broadcast_i32x4(_mm_setr_epi8(z, 0, 4, 8, z, 1, 5, 9, z, 2, 6, 10, z, 3, 7, 11));
-        const I rgb = _mm512_shuffle_epi8(planes, order);
-        const __mmask64 alphaBytes = 0x1111111111111111ull;
-        put(p, _mm512_mask_blend_epi8(alphaBytes, rgb, raw));
+            _mm512_packus_epi16(_mm512_packs_epi32(_mm512_cvttps_epi32(x), _mm512_cvttps_epi32(y)),
+                                _mm512_packs_epi32(last, last));
+        const char n = -1; // the alpha byte, blended in below
+        const I order = A == 0 ? _mm512_broadcast_i32x4(_mm_setr_epi8(n, 0, 4, 8, n, 1, 5, 9, n, 2,
+                                                                      6, 10, n, 3, 7, 11))
+                               : _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, n, 1, 5, 9, n, 2, 6,
+                                                                      10, n, 3, 7, 11, n));
+        const I colours = _mm512_shuffle_epi8(planes, order);
+        const __mmask64 alphaBytes = A == 0 ? 0x1111111111111111ull : 0x8888888888888888ull;
+        put(p, _mm512_mask_blend_epi8(alphaBytes, colours, raw));
     }
 
     // Channel c * 2^-15, exact.

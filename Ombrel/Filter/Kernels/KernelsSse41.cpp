@@ -26,12 +26,15 @@ struct Sse41 : Sse2 {
             _mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)), _mm_set1_epi32(1 - (24 << 23)));
         return _mm_castsi128_ps(_mm_max_epi32(bits, _mm_setzero_si128()));
     }
-    // Each channel byte repeated into the three low bytes of its lane (see dec8FromRepeated).
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+    // Each colour byte repeated into the three low bytes of its lane (see dec8FromRepeated), in
+    // memory order around the alpha byte at A (0 or 3).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
         raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        r = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(1)));
-        g = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(2)));
-        b = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(3)));
+        x = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(first)));
+        y = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(first + 2)));
     }
     static I spread(char c) {
         const char z = -1; // shuffle index with the top bit set: a zero byte
@@ -48,12 +51,19 @@ struct Sse41 : Sse2 {
     // is finite and far below 2^31 (kernel_equality_tests checks all of them), so truncation
     // keeps it, and the packs' saturation maps negatives and NaN (INT_MIN) to 0 and anything
     // above 255 to 255.
-    static void store8(PF_Pixel* p, I raw, F r, F g, F b) {
-        const I a = _mm_and_si128(raw, _mm_set1_epi32(0xFF));
-        const I ar = _mm_packs_epi32(a, _mm_cvttps_epi32(r));
-        const I gb = _mm_packs_epi32(_mm_cvttps_epi32(g), _mm_cvttps_epi32(b));
-        // Planes of alphas, reds, greens and blues, interleaved into pixels.
-        const I planes = _mm_packus_epi16(ar, gb);
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        // Planes of the four channels in memory order, interleaved into pixels.
+        I planes;
+        if constexpr (A == 0) {
+            const I a = _mm_and_si128(raw, _mm_set1_epi32(0xFF));
+            planes = _mm_packus_epi16(_mm_packs_epi32(a, _mm_cvttps_epi32(x)),
+                                      _mm_packs_epi32(_mm_cvttps_epi32(y), _mm_cvttps_epi32(z)));
+        } else {
+            const I a = _mm_srli_epi32(raw, 24);
+            planes = _mm_packus_epi16(_mm_packs_epi32(_mm_cvttps_epi32(x), _mm_cvttps_epi32(y)),
+                                      _mm_packs_epi32(_mm_cvttps_epi32(z), a));
+        }
         const I order = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
         put(p, _mm_shuffle_epi8(planes, order));
     }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "HostInterface/EffectInterface.h"
+#include "Ombrel/OmbrelPixelLayout.h"
 
 namespace Ombrel::Kernels {
 
@@ -40,6 +41,9 @@ struct RowKernels {
     RowKernel<PF_Pixel> row8[kKernelConversions];
     RowKernel<PF_Pixel16> row16[kKernelConversions];
     RowKernel<PF_PixelFloat> row32[kKernelConversions];
+    // The BGRA worlds' (8 and 32 bits); null where the path has none, which runs the scalar code.
+    RowKernel<PixelBGRA8> row8Bgra[kKernelConversions];
+    RowKernel<PixelBGRAFloat> row32Bgra[kKernelConversions];
 };
 
 // The kernels of a path, or null for the scalar path and for a path this build or CPU lacks.

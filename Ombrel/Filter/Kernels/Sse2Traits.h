@@ -64,25 +64,39 @@ struct Sse2 {
 
     static void put(void* p, I v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 
-    // Pixels are alpha, red, green, blue bytes: red is bits 8..15 of a 32-bit lane.
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
+    // Byte k (0..3) of each 32-bit lane, which holds one pixel.
+    template <int K>
+    static I byteAt(I raw) {
+        if constexpr (K == 3)
+            return _mm_srli_epi32(raw, 24);
+        else if constexpr (K == 0)
+            return _mm_and_si128(raw, _mm_set1_epi32(0xFF));
+        else
+            return _mm_and_si128(_mm_srli_epi32(raw, 8 * K), _mm_set1_epi32(0xFF));
+    }
+    // The three colour bytes of each pixel, in memory order, around the alpha byte at A (0 or 3).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
         raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const I byte = _mm_set1_epi32(0xFF);
-        r = dec8FromRepeated(repeat3(_mm_and_si128(_mm_srli_epi32(raw, 8), byte)));
-        g = dec8FromRepeated(repeat3(_mm_and_si128(_mm_srli_epi32(raw, 16), byte)));
-        b = dec8FromRepeated(repeat3(_mm_srli_epi32(raw, 24)));
+        x = dec8FromRepeated(repeat3(byteAt<first>(raw)));
+        y = dec8FromRepeated(repeat3(byteAt<first + 1>(raw)));
+        z = dec8FromRepeated(repeat3(byteAt<first + 2>(raw)));
     }
     // v clamped to 0..m and truncated; NaN and negatives give 0 (maxps keeps its second operand
     // then).
     static I quantise(F v, float m) { return cvtt(minps(maxps(v, zero()), set1(m))); }
 
-    // Alpha is the loaded pixels' own byte.
-    static void store8(PF_Pixel* p, I raw, F red, F green, F blue) {
-        const I r = quantise(red, 255.0f), g = quantise(green, 255.0f), b = quantise(blue, 255.0f);
-        const I argb = _mm_or_si128(
-            _mm_or_si128(_mm_and_si128(raw, _mm_set1_epi32(0xFF)), _mm_slli_epi32(r, 8)),
-            _mm_or_si128(_mm_slli_epi32(g, 16), _mm_slli_epi32(b, 24)));
-        put(p, argb);
+    // The colour bytes around the alpha byte at A, which is the loaded pixels' own.
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        const I qx = quantise(x, 255.0f), qy = quantise(y, 255.0f), qz = quantise(z, 255.0f);
+        const I alpha = _mm_and_si128(raw, _mm_set1_epi32(static_cast<int>(0xFFu << (8 * A))));
+        const I pixels = _mm_or_si128(
+            _mm_or_si128(alpha, _mm_slli_epi32(qx, 8 * first)),
+            _mm_or_si128(_mm_slli_epi32(qy, 8 * (first + 1)), _mm_slli_epi32(qz, 8 * (first + 2))));
+        put(p, pixels);
     }
 
     // Channel c * 2^-15, exact.
