@@ -80,22 +80,35 @@ struct Neon {
         return vminq_u32(vcvtq_u32_f32(v), vdupq_n_u32(static_cast<std::uint32_t>(m)));
     }
 
-    // Pixels are alpha, red, green, blue bytes: red is bits 8..15 of a little-endian 32-bit lane.
-    static void load8(const PF_Pixel* p, I& raw, F& r, F& g, F& b) {
-        raw = vld1q_u32(reinterpret_cast<const std::uint32_t*>(p));
-        const I byte = vdupq_n_u32(0xFF);
-        r = dec8(vandq_u32(vshrq_n_u32(raw, 8), byte));
-        g = dec8(vandq_u32(vshrq_n_u32(raw, 16), byte));
-        b = dec8(vshrq_n_u32(raw, 24));
+    // Byte k (0..3) of each little-endian 32-bit lane, which holds one pixel.
+    template <int K>
+    static I byteAt(I raw) {
+        if constexpr (K == 3)
+            return vshrq_n_u32(raw, 24);
+        else if constexpr (K == 0)
+            return vandq_u32(raw, vdupq_n_u32(0xFF));
+        else
+            return vandq_u32(vshrq_n_u32(raw, 8 * K), vdupq_n_u32(0xFF));
     }
-    // Alpha is the loaded pixels' own byte; each channel (at most 255) is shifted into place
-    // over what is below it.
-    static void store8(PF_Pixel* p, I raw, F red, F green, F blue) {
-        I argb = vandq_u32(raw, vdupq_n_u32(0xFF));
-        argb = vsliq_n_u32(argb, quantise(red, 255.0f), 8);
-        argb = vsliq_n_u32(argb, quantise(green, 255.0f), 16);
-        argb = vsliq_n_u32(argb, quantise(blue, 255.0f), 24);
-        vst1q_u32(reinterpret_cast<std::uint32_t*>(p), argb);
+    // The three colour bytes of each pixel, in memory order, around the alpha byte at A (0 in
+    // ARGB, 3 in BGRA).
+    template <int A>
+    static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        raw = vld1q_u32(reinterpret_cast<const std::uint32_t*>(p));
+        x = dec8(byteAt<first>(raw));
+        y = dec8(byteAt<first + 1>(raw));
+        z = dec8(byteAt<first + 2>(raw));
+    }
+    // The colour bytes (each at most 255) around the alpha byte at A, the loaded pixels' own.
+    template <int A>
+    static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        const I alpha = vandq_u32(raw, vdupq_n_u32(0xFFu << (8 * A)));
+        const I pixels = vorrq_u32(vorrq_u32(alpha, vshlq_n_u32(quantise(x, 255.0f), 8 * first)),
+                                   vorrq_u32(vshlq_n_u32(quantise(y, 255.0f), 8 * (first + 1)),
+                                             vshlq_n_u32(quantise(z, 255.0f), 8 * (first + 2))));
+        vst1q_u32(reinterpret_cast<std::uint32_t*>(p), pixels);
     }
 
     // Channel c * 2^-15, exact.
