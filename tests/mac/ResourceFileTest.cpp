@@ -241,7 +241,8 @@ TEST(ResourceFileReader, RefusesReferencesThatShareData) {
 
 TEST(ResourceFileReader, SaysWhenThereIsNoPiPL) {
     Bytes noTypes = piplFile();
-    setBe(noTypes, 256 + 318 + 28, 0xFFFF, 2); // counts are stored minus one: no types
+    const std::size_t map = 256 + 4 + OmbrelPiPL::kMacBytes.size();
+    setBe(noTypes, map + 28, 0xFFFF, 2); // counts are stored minus one: no types
     ASSERT_TRUE(OmbrelHost::readResourceFile(noTypes).empty());
     const std::vector<Bytes> files = {
         OmbrelMac::writeResourceFile({{code("PiPL"), 16001, {1}}}),
