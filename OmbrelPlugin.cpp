@@ -21,7 +21,9 @@
 namespace {
 
 constexpr char kCredit[] = "RGB to and from YUV, HLS and HSB, by the Ombrel developers.";
-// The name the effect registers with the host's AEGP layer under.
+// The name the effect registers under with the host's AEGP layer in global setup. It reads like
+// an error message but is none: it is the name this effect has always registered with, kept so
+// that whatever a host has recorded under it stays valid.
 constexpr char kRegistrationName[] = "Error!";
 
 constexpr PF_ParamIndex kPopupIndex = 1;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "Host/HostError.h"
+#include "Host/Text.h"
 
 #if defined(_WIN32)
 #include <cstdio>
@@ -17,25 +18,6 @@
 namespace OmbrelHost {
 
 namespace fs = std::filesystem;
-
-std::string notARegularFile(fs::file_type type) {
-    switch (type) {
-    case fs::file_type::not_found:
-        return "no such file";
-    case fs::file_type::directory:
-        return "is a folder";
-    case fs::file_type::fifo:
-        return "is a FIFO";
-    case fs::file_type::character:
-    case fs::file_type::block:
-        return "is a device";
-    case fs::file_type::socket:
-        return "is a socket";
-    default:
-        break;
-    }
-    return "is not a regular file";
-}
 
 namespace {
 

@@ -44,9 +44,6 @@ private:
     std::uint64_t size_ = 0;
 };
 
-// "is a folder", "is a FIFO", "is a device", "is a socket", "is not a regular file".
-std::string notARegularFile(std::filesystem::file_type type);
-
 class ByteReader {
 public:
     // The message for a read of `length` bytes at `offset` that does not fit the `areaSize`-byte

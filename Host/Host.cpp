@@ -117,6 +117,7 @@ Host::Host(HostOptions options) {
         throw HostError("a simulated host is already active in this process; only one Host may "
                         "exist at a time");
     impl_ = std::move(impl);
+    effectAllocations_ = options.effectAllocations;
 }
 
 Host::~Host() {
@@ -136,6 +137,10 @@ Host::Impl& Host::impl() {
     return *impl_;
 }
 
+bool inHostCallback() {
+    return detail::InCallback::tCallbackDepth > 0;
+}
+
 HeldResources Host::held() const {
     HeldResources held;
     std::lock_guard lock(impl_->mutex);
@@ -146,6 +151,7 @@ HeldResources Host::held() const {
     held.checkedOutParams = static_cast<int>(impl_->paramTokens.size());
     held.createdWorlds = static_cast<int>(impl_->created.size());
     held.checkedOutLayers = impl_->layersOut;
+    held.effectAllocations = effectAllocations_ != nullptr ? effectAllocations_() : 0;
     for (std::size_t i = 0; i < detail::kSuiteIds.size(); ++i) {
         const SuiteCount& count = impl_->suites[i];
         if (count.acquired > count.released)
@@ -218,7 +224,8 @@ std::vector<long> Host::iterationsPerThread() const {
 
 bool HeldResources::empty() const {
     return handles == 0 && lockedHandles == 0 && preRenderData == 0 && checkedOutParams == 0 &&
-           createdWorlds == 0 && checkedOutLayers == 0 && suites.empty() && misuse.empty();
+           createdWorlds == 0 && checkedOutLayers == 0 && effectAllocations == 0 &&
+           suites.empty() && misuse.empty();
 }
 
 namespace {
@@ -244,6 +251,9 @@ std::string HeldResources::describe() const {
                         " created by the effect and not disposed");
     if (checkedOutLayers != 0)
         lines.push_back(plural(checkedOutLayers, "layer", "layers") + " still checked out");
+    if (effectAllocations != 0)
+        lines.push_back(std::to_string(effectAllocations) +
+                        " memory block(s) the effect allocated and did not free");
     for (const auto& [suite, count] : suites)
         lines.push_back("suite \"" + suite.first + "\" v" + std::to_string(suite.second) +
                         " acquired " + std::to_string(count) + " time(s) more than released");

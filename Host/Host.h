@@ -30,7 +30,14 @@ namespace OmbrelHost {
 
 struct HostOptions {
     int threads = 0; // reported by AEGP_GetNumThreads and size of the worker pool; 0: the machine's
+    // Blocks of memory the effect allocated and has not freed, as a counting allocator of the
+    // embedding program (a test build) tells; held() reports it. Null: not counted.
+    long (*effectAllocations)() = nullptr;
 };
+
+// True on a thread while it runs one of the host's callbacks: what is allocated then is the
+// host's, not the effect's (for the counting allocator behind HostOptions::effectAllocations).
+bool inHostCallback();
 
 // Host resources an effect holds at a moment; all zero between frames after global setdown.
 struct HeldResources {
@@ -40,9 +47,10 @@ struct HeldResources {
     // that has not been called yet, or left without one (which the host cannot free), also by a
     // failed pre-render. Host handles given as pre-render data count under `handles`.
     int preRenderData = 0;
-    int checkedOutParams = 0; // checkout_param without its checkin_param
-    int createdWorlds = 0;    // worlds made by new_world/PF_NewWorld and not disposed
-    int checkedOutLayers = 0; // layer pixels of frames still in flight
+    int checkedOutParams = 0;   // checkout_param without its checkin_param
+    int createdWorlds = 0;      // worlds made by new_world/PF_NewWorld and not disposed
+    int checkedOutLayers = 0;   // layer pixels of frames still in flight
+    long effectAllocations = 0; // the effect's own live memory blocks (HostOptions)
     std::map<std::pair<std::string, int>, int> suites; // (name, version) -> references held
     std::vector<std::string> misuse; // double dispose, release without acquire, ...
 
@@ -98,6 +106,7 @@ public:
 
 private:
     std::unique_ptr<Impl> impl_;
+    long (*effectAllocations_)() = nullptr;
 };
 
 // The byte every host-made world is filled with before the effect sees it (output worlds and

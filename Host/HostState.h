@@ -293,10 +293,22 @@ struct HostState {
 // The active host, or null when none is alive.
 HostState* activeHost();
 
+// Marks a thread as running one of the host's callbacks for the scope (inHostCallback()).
+class InCallback {
+public:
+    InCallback() { ++tCallbackDepth; }
+    ~InCallback() { --tCallbackDepth; }
+    InCallback(const InCallback&) = delete;
+    InCallback& operator=(const InCallback&) = delete;
+
+    inline static thread_local int tCallbackDepth = 0;
+};
+
 // Runs a C callback's body with the active host: counts the call, applies an injected failure,
 // and turns any exception into an error code so that none reaches the plug-in.
 template <class Body>
 PF_Err guarded(Cb cb, Body&& body) noexcept {
+    const InCallback inCallback;
     try {
         HostState* host = activeHost();
         if (host == nullptr)

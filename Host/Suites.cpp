@@ -25,6 +25,7 @@ constexpr A_HandleSize kMaxHandleSize = 1u << 30;
 
 template <class Result, class Body>
 Result guardedValue(Cb cb, Result failure, Body&& body) noexcept {
+    const InCallback inCallback;
     try {
         HostState* host = activeHost();
         if (host == nullptr)

@@ -29,6 +29,26 @@ std::string asciiLower(std::string_view text) {
     return lowered;
 }
 
+std::string notARegularFile(std::filesystem::file_type type) {
+    using std::filesystem::file_type;
+    switch (type) {
+    case file_type::not_found:
+        return "no such file";
+    case file_type::directory:
+        return "is a folder";
+    case file_type::fifo:
+        return "is a FIFO";
+    case file_type::character:
+    case file_type::block:
+        return "is a device";
+    case file_type::socket:
+        return "is a socket";
+    default:
+        break;
+    }
+    return "is not a regular file";
+}
+
 std::string withArticle(std::string_view noun) {
     const bool vowel =
         !noun.empty() && std::string_view("AEIOUaeiou").find(noun[0]) != std::string_view::npos;

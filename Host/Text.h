@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ std::string fourCCText(std::uint32_t code);
 // Upper-case ASCII letters lowered; every other byte (digits, punctuation, UTF-8) kept as it
 // is. Independent of the C locale, for comparing file extensions and option values.
 std::string asciiLower(std::string_view text);
+
+// Why a path of this type cannot be read as a file: "no such file", "is a folder", "is a FIFO",
+// "is a device", "is a socket", else "is not a regular file".
+std::string notARegularFile(std::filesystem::file_type type);
 
 // "an ELF module", "a PE module": the noun with the article its first letter calls for.
 std::string withArticle(std::string_view noun);

@@ -1,9 +1,11 @@
 // Megapixels per second of the conversion filter on a 3840 x 2160 frame of random colours with
 // alpha, per depth and conversion: the filter alone on each kernel path (one thread), the whole
 // frame through the simulated host at 1 and 2 threads, OpenCV's cvtColor on the same colours
-// (8U and 32F, one thread) and a plain copy of the same bytes. After the runs it prints one table
-// with the ratios ours/OpenCV and ours/copy, "ours" being the whole frame on one host thread, so
-// that the machine's drift between runs cancels out.
+// (8U and 32F, one thread, three channels and where it accepts them four), a memcpy of the same
+// bytes and the roofline: the same bytes copied with ordinary stores into a warm destination and
+// with streaming stores, on one and two threads. After the runs it prints tables with the ratios,
+// "ours" being the whole frame through the host, so that the machine's drift between runs cancels
+// out, and the targets judged for the path the module chose (OMBREL_KERNEL=avx2 forces AVX2).
 //
 //   build/bench/ombrel_bench [--benchmark_filter=REGEX] [--benchmark_min_time=S]
 //
@@ -11,14 +13,20 @@
 // as ombrel-render --repeat reports them.
 #include <benchmark/benchmark.h>
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Ombrel/Filter/Kernels/KernelPath.h"
@@ -46,6 +54,9 @@ constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 const char* const kDepthNames[] = {"8-bit", "16-bit", "32-bit"};
 // Popup values 1..kTypes, one per row of the effect's table.
 constexpr int kTypes = static_cast<int>(Ombrel::kConversionCount);
+// RGB to HLS, whose scalar code is the most arithmetic per byte: its two-thread scaling is what
+// the machine allows work that memory does not limit.
+constexpr int kScalingType = 3;
 
 // The popup entry of a conversion type.
 const char* typeName(int type) {
@@ -109,6 +120,153 @@ void kernelBench(benchmark::State& state, int depth, int type, Path path) {
     }
 }
 
+using Stores = ColorSpaceConversion::Stores;
+
+// The first `rows` rows of a frame on the path the module chooses, with ordinary or streaming
+// stores into a warm destination: where streaming stores start to pay, by the bytes the region
+// moves (in and out).
+void storesBench(benchmark::State& state, int depth, int type, int rows, Stores stores) {
+    const Frame& src = frame(depth);
+    std::vector<std::uint8_t> out(src.bytes.size(), 1);
+    PF_LayerDef dstDef = src.def;
+    dstDef.data = reinterpret_cast<PF_Pixel*>(out.data());
+    PF_LayerDef srcDef = src.def;
+    PF_InData in{};
+    PF_OutData outData{};
+    Ombrel::Layer input(&in, &outData, &srcDef, bpcOf(depth));
+    Ombrel::Layer output(&in, &outData, &dstDef, bpcOf(depth));
+    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type)));
+    const Ombrel::Rect region(0, 0, kWidth, rows);
+    const Path path = Ombrel::Kernels::choosePath().path;
+    for (auto _ : state) {
+        filter.executeOnPath(input, output, region, path, stores);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["MB"] = 2.0 * kPixelBytes[depth] * kWidth * rows / 1e6;
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * rows);
+}
+constexpr int kStoresRows[] = {68, 136, 273, 546, 1092, 2160};
+
+// A second thread kept for the two-thread runs of the roofline and the scalar kernel, so that no
+// run pays for starting one.
+class Helper {
+public:
+    Helper() : thread_([this] { loop(); }) {}
+    ~Helper() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    // Runs mine here and theirs on the helper thread, and returns when both are done.
+    void run(const std::function<void()>& mine, const std::function<void()>& theirs) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = &theirs;
+        }
+        wake_.notify_all();
+        mine();
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return job_ == nullptr; });
+    }
+
+private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || job_ != nullptr; });
+            if (stop_)
+                return;
+            lock.unlock();
+            (*job_)();
+            lock.lock();
+            job_ = nullptr;
+            done_.notify_all();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    const std::function<void()>* job_ = nullptr;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+Helper& helper() {
+    static Helper h;
+    return h;
+}
+
+// The scalar path on two threads, each converting half the rows: the scaling of work that is
+// limited by arithmetic, not memory.
+void kernelTwoThreadBench(benchmark::State& state, int depth, int type, Path path) {
+    const Frame& src = frame(depth);
+    std::vector<std::uint8_t> out(src.bytes.size());
+    PF_LayerDef dstDef = src.def;
+    dstDef.data = reinterpret_cast<PF_Pixel*>(out.data());
+    PF_LayerDef srcDef = src.def;
+    PF_InData in{};
+    PF_OutData outData{};
+    Ombrel::Layer input(&in, &outData, &srcDef, bpcOf(depth));
+    Ombrel::Layer output(&in, &outData, &dstDef, bpcOf(depth));
+    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type)));
+    const Ombrel::Rect top(0, 0, kWidth, kHeight / 2), bottom(0, kHeight / 2, kWidth, kHeight);
+    for (auto _ : state) {
+        helper().run([&] { filter.executeOnPath(input, output, top, path); },
+                     [&] { filter.executeOnPath(input, output, bottom, path); });
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// n bytes (a multiple of 64, both pointers 16-byte aligned) with ordinary or streaming stores.
+// Streaming stores write whole lines without reading them first; the fence orders them before
+// anything the caller does next.
+void copyBytes(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, bool streaming) {
+    const auto* s = reinterpret_cast<const __m128i*>(src);
+    auto* d = reinterpret_cast<__m128i*>(dst);
+    for (std::size_t i = 0; i < n / 16; i += 4) {
+        const __m128i a = _mm_load_si128(s + i), b = _mm_load_si128(s + i + 1);
+        const __m128i c = _mm_load_si128(s + i + 2), e = _mm_load_si128(s + i + 3);
+        if (streaming) {
+            _mm_stream_si128(d + i, a);
+            _mm_stream_si128(d + i + 1, b);
+            _mm_stream_si128(d + i + 2, c);
+            _mm_stream_si128(d + i + 3, e);
+        } else {
+            _mm_store_si128(d + i, a);
+            _mm_store_si128(d + i + 1, b);
+            _mm_store_si128(d + i + 2, c);
+            _mm_store_si128(d + i + 3, e);
+        }
+    }
+    if (streaming)
+        _mm_sfence();
+}
+
+// The roofline: the frame's bytes copied into a destination made and touched before the runs and
+// reused by each, on one thread or split in two halves on two.
+void rooflineBench(benchmark::State& state, int depth, bool streaming, int threads) {
+    const Frame& src = frame(depth);
+    const std::size_t n = src.bytes.size();
+    std::vector<std::uint8_t> out(n, 1);
+    const std::size_t half = n / 2 / 64 * 64;
+    for (auto _ : state) {
+        if (threads == 1)
+            copyBytes(src.bytes.data(), out.data(), n, streaming);
+        else
+            helper().run([&] { copyBytes(src.bytes.data(), out.data(), half, streaming); },
+                         [&] {
+                             copyBytes(src.bytes.data() + half, out.data() + half, n - half,
+                                       streaming);
+                         });
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+}
+
 void copyBench(benchmark::State& state, int depth) {
     const Frame& src = frame(depth);
     std::vector<std::uint8_t> out(src.bytes.size());
@@ -159,46 +317,59 @@ constexpr int kOpenCvCodes[] = {cv::COLOR_RGB2YUV,      cv::COLOR_YUV2RGB,
                                 cv::COLOR_RGB2HSV_FULL, cv::COLOR_HSV2RGB_FULL};
 constexpr int kOpenCvTypes = static_cast<int>(sizeof(kOpenCvCodes) / sizeof(kOpenCvCodes[0]));
 
-// OpenCV's nearest conversions on the same colours, 3 interleaved channels, one thread. Not the
-// same formulas (OpenCV's YUV weights differ, its 8-bit hue is scaled to 0..255): a yardstick.
-void openCvBench(benchmark::State& state, int depth, int type) {
-    const int* codes = kOpenCvCodes;
+// OpenCV's nearest conversions on the same colours, one thread. Not the same formulas (OpenCV's
+// YUV weights differ, its 8-bit hue is scaled to 0..255): a yardstick. With four = false, three
+// interleaved channels in and out; with four = true alpha's bytes are counted as ours are, as
+// far as cvtColor allows: a forward conversion reads RGBA (and writes three channels), a backward
+// one writes four channels (and reads three).
+void openCvBench(benchmark::State& state, int depth, int type, bool four) {
     const bool isFloat = depth == 2;
+    const bool forward = type % 2 == 1;
+    const int inChannels = four && forward ? 4 : 3;
+    const int outChannels = four && !forward ? 4 : 0; // 0: as many as the code gives
     const Frame& f = frame(depth);
-    cv::Mat src(kHeight, kWidth, isFloat ? CV_32FC3 : CV_8UC3), dst;
+    cv::Mat src(kHeight, kWidth, CV_MAKETYPE(isFloat ? CV_32F : CV_8U, inChannels)), dst;
+    // Float hues run in degrees.
+    const float hue = type == 4 || type == 6 ? 360.0f : 1.0f;
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
             const std::size_t i = std::size_t(y) * kWidth + std::size_t(x);
-            if (isFloat) {
-                const float* p = reinterpret_cast<const float*>(f.bytes.data()) + 4 * i;
-                // Float hues run in degrees.
-                const float hue = type == 4 || type == 6 ? 360.0f : 1.0f;
-                src.at<cv::Vec3f>(y, x) = cv::Vec3f(p[1] * hue, p[2], p[3]);
-            } else {
-                const std::uint8_t* p = f.bytes.data() + 4 * i;
-                src.at<cv::Vec3b>(y, x) = cv::Vec3b(p[1], p[2], p[3]);
+            for (int c = 0; c < inChannels; ++c) {
+                const int from = c == 3 ? 0 : c + 1; // alpha last
+                if (isFloat)
+                    src.ptr<float>(y)[x * inChannels + c] =
+                        reinterpret_cast<const float*>(f.bytes.data())[4 * i + from] *
+                        (c == 0 ? hue : 1.0f);
+                else
+                    src.ptr<std::uint8_t>(y)[x * inChannels + c] = f.bytes[4 * i + from];
             }
         }
     cv::setNumThreads(1);
-    cv::cvtColor(src, dst, codes[type - 1]); // OpenCV's first call sets itself up
+    try {
+        cv::cvtColor(src, dst, kOpenCvCodes[type - 1], outChannels); // the first call sets up
+    } catch (const cv::Exception&) {
+        state.SkipWithError("cvtColor refuses this form");
+        return;
+    }
     for (auto _ : state) {
-        cv::cvtColor(src, dst, codes[type - 1]);
+        cv::cvtColor(src, dst, kOpenCvCodes[type - 1], outChannels);
         benchmark::DoNotOptimize(dst.data);
         benchmark::ClobberMemory();
     }
 }
 #endif
 
-// Seconds per iteration of each finished run, by name.
+// Seconds per iteration of each finished run, by name; with --benchmark_repetitions the best
+// repetition (on a busy machine the others count other processes' turns).
 class TableReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (!run.error_occurred && run.iterations > 0) {
+            if (!run.error_occurred && run.iterations > 0 && run.run_type == Run::RT_Iteration) {
                 const double n = static_cast<double>(run.iterations);
-                seconds[run.run_name.function_name] = run.real_accumulated_time / n;
-                cpuSeconds[run.run_name.function_name] = run.cpu_accumulated_time / n;
+                keepBest(seconds, run.run_name.function_name, run.real_accumulated_time / n);
+                keepBest(cpuSeconds, run.run_name.function_name, run.cpu_accumulated_time / n);
             }
     }
     // Megapixels per second of a run, 0 when it did not run.
@@ -208,6 +379,11 @@ public:
     std::map<std::string, double> seconds, cpuSeconds;
 
 private:
+    static void keepBest(std::map<std::string, double>& times, const std::string& name, double t) {
+        const auto it = times.find(name);
+        if (it == times.end() || t < it->second)
+            times[name] = t;
+    }
     static double rate(const std::map<std::string, double>& times, const std::string& name) {
         const auto it = times.find(name);
         return it == times.end() || it->second <= 0 ? 0.0 : kMegapixels / it->second;
@@ -222,8 +398,24 @@ std::string hostName(int depth, int type, int threads) {
     return std::string("host/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
            std::to_string(threads) + " threads";
 }
-std::string openCvName(int depth, int type) {
-    return std::string("opencv/") + (depth == 2 ? "32F/" : "8U/") + typeName(type);
+// Three channels, or four (the name's "opencv4/").
+std::string openCvName(int depth, int type, bool four = false) {
+    return std::string(four ? "opencv4/" : "opencv/") + (depth == 2 ? "32F/" : "8U/") +
+           typeName(type);
+}
+std::string rooflineName(int depth, bool streaming, int threads) {
+    return std::string("roofline/") + kDepthNames[depth] +
+           (streaming ? "/streaming/" : "/ordinary/") + std::to_string(threads) + " threads";
+}
+// YUV to RGB, the cheapest arithmetic per byte.
+constexpr int kStoresType = 2;
+std::string storesName(int depth, int rows, Stores stores) {
+    return std::string("stores/") + kDepthNames[depth] + "/" + typeName(kStoresType) + "/" +
+           std::to_string(rows) + " rows/" +
+           (stores == Stores::Streaming ? "streaming" : "ordinary");
+}
+std::string kernelTwoThreadName(int depth, int type, Path path) {
+    return kernelName(depth, type, path) + "/2 threads";
 }
 std::string copyName(int depth) {
     return std::string("copy/") + kDepthNames[depth];
@@ -254,43 +446,102 @@ std::string loadAverage() {
     return text;
 }
 
-// The single-thread target of a conversion, from OpenCV's and the copy's throughput in the same
-// run: at 8 and 32 bits twice OpenCV's, or 80 % of the copy's where that is lower; at 16 bits
-// OpenCV's 8-bit throughput. 0 when a figure is missing.
-double singleThreadTarget(int depth, double openCv, double copy) {
-    if (openCv <= 0 || copy <= 0)
-        return 0;
-    return depth == 1 ? openCv : std::min(2 * openCv, 0.8 * copy);
+// The roofline of a depth on 1 or 2 threads: the faster copy of the frame's bytes, with ordinary
+// or with streaming stores. 0 when neither ran.
+double roofline(const TableReporter& r, int depth, int threads) {
+    return std::max(r.mps(rooflineName(depth, false, threads)),
+                    r.mps(rooflineName(depth, true, threads)));
+}
+
+// OpenCV's faster form (three or four channels) of a conversion; at 16 bits the 8U figure.
+double bestOpenCv(const TableReporter& r, int depth, int type) {
+    const int cvDepth = depth == 1 ? 0 : depth;
+    return std::max(r.mps(openCvName(cvDepth, type)), r.mps(openCvName(cvDepth, type, true)));
 }
 
 const char* verdict(double reached, double target) {
     return reached <= 0 || target <= 0 ? "-" : reached >= target ? "yes" : "no";
 }
 
-// Each target of the issue, conversion by conversion: single thread through the host (wall
-// clock), the same judged on the kernel's CPU time (steadier on a shared machine), two threads
-// against one, and never slower than OpenCV.
-void printTargets(const TableReporter& r, Path best) {
-    std::printf("\nTargets. Single thread: at 8 and 32 bits 2x OpenCV or 80 %% of the copy, "
-                "whichever is lower; at 16 bits OpenCV 8U. Two threads: 1.8x one. Never "
-                "slower than OpenCV.\n\n");
-    std::printf("| depth | conversion | target | host 1T | met | target (CPU time) | kernel (CPU "
-                "time) | met | 2T/1T >= 1.8 | host 1T >= OpenCV |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+void printStores(const TableReporter& r) {
+    std::printf("\nOrdinary against streaming stores, %s on the first rows of each frame, "
+                "milliseconds (wall clock):\n\n",
+                typeName(kStoresType));
+    std::printf("| depth | rows | MB in and out | ordinary | streaming | streaming/ordinary "
+                "|\n|---|---|---|---|---|---|\n");
+    // Only the 32-bit kernels have streaming stores.
+    for (int depth : {2})
+        for (int rows : kStoresRows) {
+            const auto ms = [&](Stores stores) {
+                const auto it = r.seconds.find(storesName(depth, rows, stores));
+                return it == r.seconds.end() ? 0.0 : it->second * 1e3;
+            };
+            const double ordinary = ms(Stores::Ordinary), streaming = ms(Stores::Streaming);
+            if (ordinary <= 0 && streaming <= 0)
+                continue;
+            std::printf("| %s | %d | %.1f | %s | %s | %s |\n", kDepthNames[depth], rows,
+                        2.0 * kPixelBytes[depth] * kWidth * rows / 1e6,
+                        cell(ordinary, "%.2f").c_str(), cell(streaming, "%.2f").c_str(),
+                        ratio(streaming, ordinary).c_str());
+        }
+}
+
+void printRoofline(const TableReporter& r) {
+    std::printf("\nRoofline: the frame's bytes copied into a warm, reused destination, megapixels "
+                "per second; the faster store of each thread count is the limit.\n\n");
+    std::printf("| depth | memcpy | ordinary 1T | streaming 1T | ordinary 2T | streaming 2T | "
+                "limit 1T | limit 2T | 2T/1T |\n|---|---|---|---|---|---|---|---|---|\n");
+    for (int depth = 0; depth < 3; ++depth)
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", kDepthNames[depth],
+                    cell(r.mps(copyName(depth))).c_str(),
+                    cell(r.mps(rooflineName(depth, false, 1))).c_str(),
+                    cell(r.mps(rooflineName(depth, true, 1))).c_str(),
+                    cell(r.mps(rooflineName(depth, false, 2))).c_str(),
+                    cell(r.mps(rooflineName(depth, true, 2))).c_str(),
+                    cell(roofline(r, depth, 1)).c_str(), cell(roofline(r, depth, 2)).c_str(),
+                    ratio(roofline(r, depth, 2), roofline(r, depth, 1)).c_str());
+}
+
+// The targets for the path the module chose, conversion by conversion, through the host: at
+// least OpenCV's faster form (8-bit YUV 1.5x it; 16 bits against 8U); memory-bound frames (every
+// 32-bit one, and any other whose kernel alone reaches 80 % of the roofline) at least 90 % of the
+// roofline; two threads at least 90 % of what the machine allows, the lower of one thread times
+// the scalar path's own two-thread scaling and the two-thread roofline.
+void printTargets(const TableReporter& r, Path chosen) {
+    const double scalarOne = r.mps(kernelName(0, kScalingType, Path::Scalar));
+    const double scalarTwo = r.mps(kernelTwoThreadName(0, kScalingType, Path::Scalar));
+    const double scalarScaling = scalarOne > 0 && scalarTwo > 0 ? scalarTwo / scalarOne : 0;
+    std::printf("\nAgainst OpenCV and the roofline, the module on the %s path (ours = the whole "
+                "frame through the host). Two-thread scaling of the scalar path (8-bit %s): %s; "
+                "of the copy: %s.\n\n",
+                Ombrel::Kernels::pathName(chosen), typeName(kScalingType),
+                cell(scalarScaling, "%.2f").c_str(),
+                ratio(roofline(r, 1, 2), roofline(r, 1, 1)).c_str());
+    std::printf("| depth | conversion | kernel | ours 1T | ours 2T | OpenCV 3ch | OpenCV 4ch | "
+                "ours/OpenCV | 1T/roofline | 2T/roofline | 2T/allowed | >= OpenCV | memory-bound "
+                "| >= 90 %% roofline | 2T >= 90 %% allowed |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (int depth = 0; depth < 3; ++depth)
         for (int type = 1; type <= kTypes; ++type) {
             const int cvDepth = depth == 1 ? 0 : depth;
+            const double kernel = r.mps(kernelName(depth, type, chosen));
             const double one = r.mps(hostName(depth, type, 1));
             const double two = r.mps(hostName(depth, type, 2));
-            const double cv = r.mps(openCvName(cvDepth, type));
-            const double target = singleThreadTarget(depth, cv, r.mps(copyName(depth)));
-            const double cpuTarget = singleThreadTarget(depth, r.cpuMps(openCvName(cvDepth, type)),
-                                                        r.cpuMps(copyName(depth)));
-            const double kernel = r.cpuMps(kernelName(depth, type, best));
-            std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", kDepthNames[depth],
-                        typeName(type), cell(target).c_str(), cell(one).c_str(),
-                        verdict(one, target), cell(cpuTarget).c_str(), cell(kernel).c_str(),
-                        verdict(kernel, cpuTarget), verdict(two, 1.8 * one), verdict(one, cv));
+            const double cv = bestOpenCv(r, depth, type);
+            const double roof1 = roofline(r, depth, 1), roof2 = roofline(r, depth, 2);
+            const double allowed =
+                scalarScaling > 0 && roof2 > 0 ? std::min(one * scalarScaling, roof2) : 0;
+            const bool yuv8 = depth == 0 && type <= 2;
+            const bool memoryBound = depth == 2 || (roof1 > 0 && kernel >= 0.8 * roof1);
+            std::printf(
+                "| %s | %s | %s | %s | %s | %s | %s%s | %s | %s | %s | %s | %s | %s | %s | %s |\n",
+                kDepthNames[depth], typeName(type), cell(kernel).c_str(), cell(one).c_str(),
+                cell(two).c_str(), cell(r.mps(openCvName(cvDepth, type))).c_str(),
+                cell(r.mps(openCvName(cvDepth, type, true))).c_str(),
+                depth == 1 && cv > 0 ? " (8U)" : "", ratio(one, cv).c_str(),
+                ratio(one, roof1).c_str(), ratio(two, roof2).c_str(), ratio(two, allowed).c_str(),
+                verdict(one, (yuv8 ? 1.5 : 1.0) * cv), memoryBound ? "yes" : "no",
+                memoryBound ? verdict(one, 0.9 * roof1) : "-", verdict(two, 0.9 * allowed));
         }
 }
 
@@ -324,8 +575,9 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
         }
     // On a busy machine wall-clock time counts other processes' turns too; the single-threaded
     // runs' CPU time does not.
-    const Path best = Ombrel::Kernels::cpuBestPath();
-    std::printf("\nThe same single-threaded runs in CPU time (the kernel on the %s path):\n\n",
+    const Path best = Ombrel::Kernels::choosePath().path;
+    std::printf("\nThe same single-threaded runs in CPU time (the kernel on the %s path, the one "
+                "the module chooses):\n\n",
                 Ombrel::Kernels::pathName(best));
     std::printf("| depth | conversion | kernel | OpenCV | kernel/OpenCV | copy | kernel/copy |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
@@ -339,7 +591,9 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
                         depth == 1 && cv > 0 ? " (8U)" : "", ratio(k, cv).c_str(),
                         cell(copy).c_str(), ratio(k, copy).c_str());
         }
-    printTargets(r, best);
+    printRoofline(r);
+    printStores(r);
+    printTargets(r, Ombrel::Kernels::choosePath().path);
     std::printf("\nLoad average (1, 5, 15 min) before the run: %s; after: %s\n", loadBefore.c_str(),
                 loadAverage().c_str());
     std::printf("Kernel path the module chooses here: %s (%s)\n",
@@ -350,6 +604,19 @@ void printTable(const TableReporter& r, const std::string& loadBefore) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Only the 32-bit kernels have streaming stores.
+    for (int depth : {2})
+        for (int rows : kStoresRows)
+            for (Stores stores : {Stores::Ordinary, Stores::Streaming})
+                benchmark::RegisterBenchmark(storesName(depth, rows, stores).c_str(), storesBench,
+                                             depth, kStoresType, rows, stores)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+    // The compute-bound scaling: the scalar path's slowest-per-byte frame on two threads.
+    benchmark::RegisterBenchmark(kernelTwoThreadName(0, kScalingType, Path::Scalar).c_str(),
+                                 kernelTwoThreadBench, 0, kScalingType, Path::Scalar)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
     for (int depth = 0; depth < 3; ++depth) {
         for (int type = 1; type <= kTypes; ++type) {
             for (Path path : Ombrel::Kernels::kPaths) {
@@ -370,15 +637,22 @@ int main(int argc, char** argv) {
 #endif
 #if OMBREL_BENCH_OPENCV
             if (depth != 1 && type <= kOpenCvTypes)
-                benchmark::RegisterBenchmark(openCvName(depth, type).c_str(), openCvBench, depth,
-                                             type)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime();
+                for (bool four : {false, true})
+                    benchmark::RegisterBenchmark(openCvName(depth, type, four).c_str(), openCvBench,
+                                                 depth, type, four)
+                        ->Unit(benchmark::kMillisecond)
+                        ->UseRealTime();
 #endif
         }
         benchmark::RegisterBenchmark(copyName(depth).c_str(), copyBench, depth)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
+        for (int threads : {1, 2})
+            for (bool streaming : {false, true})
+                benchmark::RegisterBenchmark(rooflineName(depth, streaming, threads).c_str(),
+                                             rooflineBench, depth, streaming, threads)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -122,6 +122,57 @@ FAULTS = [
         ],
     ),
     (
+        "16-bit YUV in channel units offset by the decoded one half, not 2^14",
+        [
+            ("Ombrel/Filter/Kernels/KernelBody.h", "constexpr float kHalf = 16384.0f;", "constexpr float kHalf = 0.5f;"),
+        ],
+    ),
+    (
+        "a streaming row leaves the pixels before its first aligned one unwritten",
+        [
+            ("Ombrel/Filter/OmbrelColorSpaceConversion.cpp", """    if (head > 0)
+        convertFew(vector, lanes, src, dst, head);
+""", ""),
+        ],
+    ),
+    (
+        "the pre-render data's deletion function frees nothing",
+        [
+            ("OmbrelPlugin.cpp", """void DeletePreRenderData(void* data) {
+    delete static_cast<PreRenderData*>(data);
+}""", """void DeletePreRenderData(void* /*data*/) {
+}"""),
+        ],
+    ),
+    (
+        "the suite helper's message copy writing its terminator past return_msg",
+        [
+            ("Util/AEFX_SuiteHelper.cpp", "i < sizeof(out_data->return_msg) - 1; ++i)", "i < sizeof(out_data->return_msg); ++i)"),
+        ],
+    ),
+    (
+        "the kernel path rule choosing AVX2 without the OS saving the YMM state",
+        [
+            ("Ombrel/Filter/Kernels/KernelPath.h", """    if (sse2 && sse41 && avx2 && osYmm)
+        return Path::Avx2;""", """    if (sse2 && sse41 && avx2)
+        return Path::Avx2;"""),
+        ],
+    ),
+    (
+        "ombrel-render: a PNG cut inside its IEND checksum compared against bytes never read",
+        [
+            ("Tools/ombrel-render/HeaderChecks.cpp", "if (at + 12 + length > file.size())", "if (at + 8 + length > file.size())"),
+            ("Tools/ombrel-render/HeaderChecks.cpp", """        if (file.readAt(at + 8 + length, stored, 4) != 4)
+            damaged("the file ends inside its " + type + " chunk");""", """        file.readAt(at + 8 + length, stored, 4);"""),
+        ],
+    ),
+    (
+        "ombrel-render: a dangling symbolic link at a temporary's name taken for a free name",
+        [
+            ("Tools/ombrel-render/AtomicFile.cpp", "while (fs::exists(fs::symlink_status(temp_, ec)));", "while (fs::exists(temp_, ec));"),
+        ],
+    ),
+    (
         "the macOS PiPL naming the entry point for 64-bit Intel only (no arm64 slice could load)",
         [
             ("OmbrelPiPL.h", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), fourCC("ma64")};""", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), 0};"""),

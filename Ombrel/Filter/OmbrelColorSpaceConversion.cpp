@@ -3,17 +3,26 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <type_traits>
 #include <utility>
 
 #include "Ombrel/Filter/Kernels/RowKernels.h"
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#define OMBREL_STREAMING_STORES 1
+#else
+#define OMBREL_STREAMING_STORES 0
+#endif
+
 namespace Ombrel {
 
 namespace {
 
 using Type = ColorSpaceConversion::Parameter::Type;
+using Stores = ColorSpaceConversion::Stores;
 
 // One host pixel record per depth: its storage, channel scale M and hue scale K = M / 360
 // (the float nearest the quotient, applied in one multiplication).
@@ -201,10 +210,48 @@ void convertFew(Kernels::RowKernel<Pixel> kernel, int lanes, const Pixel* src, P
     std::copy(out, out + count, dst);
 }
 
+// 32-bit ARGB frames whose two worlds together hold more bytes than this are written with
+// streaming stores by BySize: the output would not stay in the last-level cache anyway, and
+// streaming stores write whole lines without first reading them, so the frame moves a third
+// fewer bytes. Measured (bench/RESULTS.md) on a 32 MB last-level cache: 32-bit YUV to RGB gains
+// from about that size on and loses below it; 8- and 16-bit kernels with streaming stores, with
+// four and two times the arithmetic per byte, gained nothing at any size up to 133 MB, so those
+// depths have ordinary stores only.
+constexpr std::size_t kStreamingBytes = std::size_t(32) << 20;
+
+// One row with streaming stores: the pixels before dst's first aligned one and the row's tail
+// through convertFew (ordinary stores), the vectors between through the stream kernel. A row
+// whose dst is not even aligned to its pixels runs the ordinary kernel.
+template <class Pixel>
+void convertRowStreaming(Kernels::RowKernel<Pixel> vector, Kernels::RowKernel<Pixel> stream,
+                         int lanes, int alignment, const Pixel* src, Pixel* dst, int width) {
+    const std::size_t address = reinterpret_cast<std::uintptr_t>(dst);
+    const std::size_t aligned = static_cast<std::size_t>(alignment);
+    const std::size_t misaligned = address % aligned;
+    const int head =
+        address % sizeof(Pixel) != 0
+            ? lanes
+            : static_cast<int>((misaligned == 0 ? 0 : aligned - misaligned) / sizeof(Pixel));
+    if (head >= lanes || head >= width) {
+        const int whole = width / lanes * lanes;
+        vector(src, dst, whole);
+        if (whole < width)
+            convertFew(vector, lanes, src + whole, dst + whole, width - whole);
+        return;
+    }
+    if (head > 0)
+        convertFew(vector, lanes, src, dst, head);
+    const int whole = (width - head) / lanes * lanes;
+    stream(src + head, dst + head, whole);
+    if (head + whole < width)
+        convertFew(vector, lanes, src + head + whole, dst + head + whole, width - head - whole);
+}
+
 // Runs the row kernels over r, a non-empty region inside both worlds: the vector kernel, when
-// there is one, else the scalar one.
+// there is one (its stream form when given one), else the scalar one.
 template <class D>
 void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> vector, int lanes,
+                   Kernels::RowKernel<typename D::Pixel> stream, int alignment,
                    const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
     using Pixel = typename D::Pixel;
     Rows<const Pixel, const PF_Pixel> in(src.data, src.rowbytes, r);
@@ -216,12 +263,29 @@ void convertRegion(RowKernel<D> scalar, Kernels::RowKernel<typename D::Pixel> ve
         Pixel* d = out.get();
         if (vector == nullptr) {
             scalar(s, d, width);
-            continue;
+        } else if (stream != nullptr) {
+            convertRowStreaming(vector, stream, lanes, alignment, s, d, width);
+        } else {
+            vector(s, d, whole);
+            if (whole < width)
+                convertFew(vector, lanes, s + whole, d + whole, width - whole);
         }
-        vector(s, d, whole);
-        if (whole < width)
-            convertFew(vector, lanes, s + whole, d + whole, width - whole);
     }
+#if OMBREL_STREAMING_STORES
+    // Streaming stores are weakly ordered: fenced before the band returns, so that the thread
+    // that waits for the band sees them.
+    if (vector != nullptr && stream != nullptr)
+        _mm_sfence();
+#endif
+}
+
+// The bytes of a frame's worlds: both, or one when src and dst are the same world.
+std::size_t frameBytes(const PF_LayerDef& src, const PF_LayerDef& dst) {
+    const auto bytes = [](const PF_LayerDef& w) {
+        return static_cast<std::size_t>(w.rowbytes < 0 ? -w.rowbytes : w.rowbytes) *
+               static_cast<std::size_t>(w.height < 0 ? 0 : w.height);
+    };
+    return bytes(src) + (src.data == dst.data ? 0 : bytes(dst));
 }
 
 // What every band of a frame runs, decided once per frame: the loop of the layers' layout and
@@ -235,6 +299,8 @@ struct Plan {
     AnyRow scalar = nullptr;
     AnyRow vector = nullptr; // null: the scalar kernel alone
     int lanes = 0;
+    AnyRow stream = nullptr; // the vector kernel with streaming stores, when the frame takes them
+    int alignment = 0;       // of dst for the stream kernel, in bytes
     const PF_LayerDef* src = nullptr; // the worlds it was made for
     const PF_LayerDef* dst = nullptr;
 };
@@ -243,16 +309,30 @@ template <class D>
 void runPlan(const Plan& plan, const PF_LayerDef& src, PF_LayerDef& dst, const Rect& r) {
     convertRegion<D>(reinterpret_cast<RowKernel<D>>(plan.scalar),
                      reinterpret_cast<Kernels::RowKernel<typename D::Pixel>>(plan.vector),
-                     plan.lanes, src, dst, r);
+                     plan.lanes,
+                     reinterpret_cast<Kernels::RowKernel<typename D::Pixel>>(plan.stream),
+                     plan.alignment, src, dst, r);
 }
 
 template <class D>
-void planLayout(Plan& plan, Type type, const Kernels::RowKernels* k) {
-    const Kernels::RowKernel<typename D::Pixel> vector = vectorKernel<D>(k, conversionIndex(type));
+void planLayout(Plan& plan, Type type, const Kernels::RowKernels* k, Stores stores) {
+    const std::size_t row = conversionIndex(type);
+    const Kernels::RowKernel<typename D::Pixel> vector = vectorKernel<D>(k, row);
     plan.run = &runPlan<D>;
     plan.scalar = reinterpret_cast<Plan::AnyRow>(rowKernel<D>(type));
     plan.vector = reinterpret_cast<Plan::AnyRow>(vector);
     plan.lanes = vector != nullptr ? k->lanes : 0;
+    // Only the 32-bit ARGB kernels have a stream form.
+    if constexpr (std::is_same_v<D, Depth32>) {
+        const bool streaming =
+            OMBREL_STREAMING_STORES && vector != nullptr &&
+            (stores == Stores::Streaming ||
+             (stores == Stores::BySize && frameBytes(*plan.src, *plan.dst) > kStreamingBytes));
+        if (streaming && k->stream32[row] != nullptr) {
+            plan.stream = reinterpret_cast<Plan::AnyRow>(k->stream32[row]);
+            plan.alignment = k->streamAlignment;
+        }
+    }
 }
 
 } // namespace
@@ -264,7 +344,8 @@ public:
     // The plan for src and dst on one kernel path (null kernels: the scalar code alone). The
     // layout is the source's: the depth of dst is not looked at, and the render path gives both
     // layers the layout of one pixel format.
-    Plan plan(Layer& src, Layer& dst, const Kernels::RowKernels* kernels) const {
+    Plan plan(Layer& src, Layer& dst, const Kernels::RowKernels* kernels,
+              Stores stores = Stores::BySize) const {
         Plan p;
         p.src = src.getWorld();
         p.dst = dst.getWorld();
@@ -274,18 +355,18 @@ public:
         switch (src.getBPC()) {
         case BPC_8:
             if (bgra)
-                planLayout<Depth8Bgra>(p, param_.type(), kernels);
+                planLayout<Depth8Bgra>(p, param_.type(), kernels, stores);
             else
-                planLayout<Depth8>(p, param_.type(), kernels);
+                planLayout<Depth8>(p, param_.type(), kernels, stores);
             break;
         case BPC_16: // no BGRA world has 16 bits
-            planLayout<Depth16>(p, param_.type(), kernels);
+            planLayout<Depth16>(p, param_.type(), kernels, stores);
             break;
         case BPC_32:
             if (bgra)
-                planLayout<Depth32Bgra>(p, param_.type(), kernels);
+                planLayout<Depth32Bgra>(p, param_.type(), kernels, stores);
             else
-                planLayout<Depth32>(p, param_.type(), kernels);
+                planLayout<Depth32>(p, param_.type(), kernels, stores);
             break;
         }
         return p;
@@ -345,9 +426,9 @@ void ColorSpaceConversion::execute(Layer& src, Layer& dst, const Rect& region) {
 }
 
 void ColorSpaceConversion::executeOnPath(Layer& src, Layer& dst, const Rect& region,
-                                         Kernels::Path path) {
+                                         Kernels::Path path, Stores stores) {
     const Impl& impl = *static_cast<Impl*>(holder->GetPtr());
-    Impl::execute(impl.plan(src, dst, Kernels::rowKernels(path)), src, dst, region);
+    Impl::execute(impl.plan(src, dst, Kernels::rowKernels(path), stores), src, dst, region);
 }
 
 } // namespace Ombrel

@@ -60,9 +60,15 @@ public:
     // different sizes or an unknown depth are left untouched. Pixels are read and written in
     // the source's layout (depth and channel order).
     void execute(Layer& src, Layer& dst, const Rect& region) override;
+    // How a vector path writes the output: by the frame's size (streaming stores, past the
+    // caches, for 32-bit frames larger than the last-level cache; ordinary ones for the rest),
+    // or forced, for tests and benchmarks. The scalar path always writes ordinarily. The bytes
+    // are the same either way.
+    enum class Stores { BySize, Ordinary, Streaming };
     // The same on the given kernel path instead of the process's choice, for comparing paths; a
     // path this build or CPU lacks runs the scalar code.
-    void executeOnPath(Layer& src, Layer& dst, const Rect& region, Kernels::Path path);
+    void executeOnPath(Layer& src, Layer& dst, const Rect& region, Kernels::Path path,
+                       Stores stores = Stores::BySize);
 
     class Impl;
 

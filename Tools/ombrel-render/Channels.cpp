@@ -85,6 +85,21 @@ int alphaBeside(const std::vector<Channel>& channels, const std::vector<std::str
 
 } // namespace
 
+bool hasColour(const std::vector<std::string>& names) {
+    std::vector<Channel> channels;
+    for (const std::string& name : names)
+        channels.push_back(classify(name));
+    for (const Channel& c : channels)
+        if (find(channels, c.layer, Role::Red) >= 0 && find(channels, c.layer, Role::Green) >= 0 &&
+            find(channels, c.layer, Role::Blue) >= 0)
+            return true;
+    if (channels.empty())
+        return false;
+    const std::string first = OmbrelHost::asciiLower(names.front());
+    return channels.front().role == Role::Unnamed || first == "y" || first == "grey" ||
+           first == "gray" || first == "luminance";
+}
+
 ChannelPlan planChannels(const std::vector<std::string>& names, const Warn& warn) {
     if (names.empty())
         throw ToolError("unsupported image: no channels");

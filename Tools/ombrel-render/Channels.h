@@ -32,4 +32,8 @@ struct ChannelPlan {
 // Throws ToolError("unsupported image: ...") naming the channels when none of the rules fits.
 ChannelPlan planChannels(const std::vector<std::string>& names, const Warn& warn);
 
+// Whether the channels hold a picture: R, G and B of one layer, or grey (a first channel named
+// Y, or unnamed channels). Depth alone (Z), or masks and vectors, do not.
+bool hasColour(const std::vector<std::string>& names);
+
 } // namespace OmbrelRender

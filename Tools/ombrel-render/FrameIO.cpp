@@ -20,7 +20,8 @@ Image loadFrame(const Frame& frame, const Options& options, const Warn& warn) {
     }
     if (isRawPath(frame.input))
         return readRawFile(frame.input, options.size->first, options.size->second, *options.depth);
-    return readImageFile(frame.input, options.depth, options.maxPixels, warn).image;
+    return readImageFile(frame.input, options.depth, options.maxPixels, warn, options.subimage)
+        .image;
 }
 
 OutputFile::OutputFile(const std::filesystem::path& target, Accepts accepts, bool halfFloats)

@@ -136,8 +136,9 @@ PngLayout readPngLayout(const InputFile& file) {
             sum = crc.update(sum, data.data(), n);
             done += static_cast<std::uint32_t>(n);
         }
-        unsigned char stored[4];
-        file.readAt(at + 8 + length, stored, 4);
+        unsigned char stored[4] = {};
+        if (file.readAt(at + 8 + length, stored, 4) != 4)
+            damaged("the file ends inside its " + type + " chunk");
         if ((sum ^ 0xFFFFFFFFu) != bigEndian32(stored))
             damaged("the " + type + " chunk's checksum does not match");
 

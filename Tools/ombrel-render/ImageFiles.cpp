@@ -206,6 +206,29 @@ bool alphaIsFull(SampleType type, const unsigned char* row, int width) {
     return alphaIsFull(reinterpret_cast<const float*>(row), width, 1.0f);
 }
 
+// Whether samples of type `kept` hold every value of type `given`.
+bool holdsEvery(OIIO::TypeDesc kept, OIIO::TypeDesc given) {
+    if (kept == given || kept == OIIO::TypeDesc::FLOAT)
+        return true;
+    if (given == OIIO::TypeDesc::UINT8)
+        return kept == OIIO::TypeDesc::UINT16 || kept == OIIO::TypeDesc::HALF;
+    return false;
+}
+
+// How a format's own coding changes what it is given, whatever the type; nothing for the
+// formats that keep their samples.
+const char* compressionLoss(const std::string& format) {
+    if (format == "jpeg")
+        return "its compression changes colours";
+    if (format == "webp")
+        return "its lossy compression changes colours";
+    if (format == "gif")
+        return "it holds at most 256 colours and alpha only as on or off";
+    if (format == "hdr")
+        return "it holds colours as 8-bit mantissas sharing one exponent (RGBE)";
+    return nullptr;
+}
+
 // What the file's header allows to be checked against its size, before decoding.
 void checkHeader(const OIIO::ImageSpec& header, const InputFile& file, long long maxPixels) {
     if (header.deep)
@@ -219,10 +242,48 @@ void checkHeader(const OIIO::ImageSpec& header, const InputFile& file, long long
         checkPlausibleSize(header.width, header.height, file.size(), *expansion);
 }
 
+// Subimages beyond these are not looked at: a file of more pages is read as if it had these.
+constexpr int kMaxSubimages = 4096;
+
+// Seeks `in` to the subimage to read and returns its index: `wanted`, or the first with colour
+// channels (else the first). Says which in one warning when the file holds several.
+int chooseSubimage(OIIO::ImageInput& in, std::optional<int> wanted, const Warn& warn) {
+    int count = 1;
+    std::optional<int> coloured =
+        hasColour(in.spec().channelnames) ? std::optional(0) : std::nullopt;
+    while (count < kMaxSubimages && in.seek_subimage(count, 0)) {
+        if (!coloured && hasColour(in.spec().channelnames))
+            coloured = count;
+        ++count;
+    }
+    in.geterror(); // the failed seek past the last one
+    if (wanted && *wanted >= count)
+        throw ToolError("no subimage " + std::to_string(*wanted) + ": the file holds " +
+                        (count == 1
+                             ? std::string("one (0)")
+                             : std::to_string(count) + " (0.." + std::to_string(count - 1) + ")"));
+    const int chosen = wanted.value_or(coloured.value_or(0));
+    if (!in.seek_subimage(chosen, 0))
+        throw ToolError("cannot read: " + libraryError(&in, "subimage " + std::to_string(chosen) +
+                                                                " cannot be read"));
+    if (count > 1 && warn) {
+        std::string channels;
+        for (const std::string& name : in.spec().channelnames)
+            channels += (channels.empty() ? "" : ", ") + name;
+        warn("holds " + std::to_string(count) + " subimages; subimage " + std::to_string(chosen) +
+             " (" + channels + ") is rendered" +
+             (wanted ? std::string()
+              : coloured
+                  ? std::string(", the first with colour channels; --subimage N picks another")
+                  : std::string("; --subimage N picks another")));
+    }
+    return chosen;
+}
+
 } // namespace
 
 ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long long maxPixels,
-                        const Warn& warn) {
+                        const Warn& warn, std::optional<int> subimage) {
     const InputFile file(path);
     if (startsLikePng(file)) {
         const PngLayout png = readPngLayout(file);
@@ -238,6 +299,7 @@ ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long l
     if (!in)
         throw ToolError("cannot read: " + libraryError<OIIO::ImageInput>(
                                               nullptr, "unsupported format or unreadable file"));
+    const int part = chooseSubimage(*in, subimage, warn);
     const OIIO::ImageSpec header = in->spec();
     checkHeader(header, file, maxPixels);
     const ChannelPlan chosen = planChannels(header.channelnames, warn);
@@ -272,10 +334,10 @@ ImageRead readImageFile(const fs::path& path, std::optional<Depth> depth, long l
     std::vector<unsigned char> row(width * 4 * sampleBytes(type));
     for (int y0 = 0; y0 < header.height; y0 += bandRows) {
         const int y1 = std::min(header.height, y0 + bandRows);
-        const bool ok = tiled ? in->read_tiles(0, 0, header.x, header.x + header.width,
+        const bool ok = tiled ? in->read_tiles(part, 0, header.x, header.x + header.width,
                                                header.y + y0, header.y + y1, header.z, header.z + 1,
                                                chBegin, chEnd, memoryType(type), band.data())
-                              : in->read_scanlines(0, 0, header.y + y0, header.y + y1, header.z,
+                              : in->read_scanlines(part, 0, header.y + y0, header.y + y1, header.z,
                                                    chBegin, chEnd, memoryType(type), band.data());
         if (!ok)
             throw ToolError("cannot read: " + libraryError(in.get(), "the pixels cannot be read"));
@@ -325,17 +387,22 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
     header.attribute("oiio:UnassociatedAlpha", 1);
     // There is no Exif to keep, and this library's TIFF writer fails on an empty Exif block.
     header.attribute("tiff:write_exif", 0);
+    // No time of writing (TIFF's DateTime, EXR's capDate), which the library fills in when this
+    // is absent: the same render gives the same bytes.
+    header.attribute("DateTime", "");
 
     if (!out->set_ioproxy(&memory) || !out->open(target.string(), header))
         throw ToolError("cannot write: " +
                         libraryError(out.get(), "the encoder refused the image"));
 
+    // What the file will not hold as it was given, said in one line once the file is made.
+    std::vector<std::string> losses;
     const OIIO::TypeDesc asked = typeDesc(type);
     const OIIO::TypeDesc kept = out->spec().format;
-    if (warn &&
-        (kept.size() < asked.size() || (asked.is_floating_point() && !kept.is_floating_point())))
-        warn(format + " holds " + typeText(kept) + ", not " + typeText(asked) +
-             ": values are narrowed");
+    if (!holdsEvery(kept, asked))
+        losses.push_back("it holds " + typeText(kept) + ", not " + typeText(asked));
+    if (const char* loss = compressionLoss(format))
+        losses.emplace_back(loss);
 
     const std::size_t width = static_cast<std::size_t>(frame.width);
     const std::size_t pixelBytes = 4 * sampleBytes(type); // RGBA even when only RGB is written
@@ -360,8 +427,14 @@ std::vector<std::uint8_t> encodeImageFile(const fs::path& target, const Image& f
     }
     if (!out->close())
         throw ToolError("cannot write: " + libraryError(out.get(), "the encoder failed"));
-    if (dropped && warn)
-        warn(format + " holds no alpha: the frame's alpha is not written");
+    if (dropped)
+        losses.emplace_back("it holds no alpha, and the frame's alpha is not written");
+    if (!losses.empty() && warn) {
+        std::string text = format + " loses data: ";
+        for (std::size_t i = 0; i < losses.size(); ++i)
+            text += (i > 0 ? "; " : "") + losses[i];
+        warn(text);
+    }
     return bytes;
 }
 

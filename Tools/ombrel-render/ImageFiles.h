@@ -31,17 +31,22 @@ struct ImageRead {
 };
 
 // Reads a regular file (anything else is refused before it is read) into host units at `depth`,
-// or at the depth the file's type suggests. Warnings (channels read in order, an unnamed alpha)
-// go to `warn`.
+// or at the depth the file's type suggests. Of a file holding several subimages (EXR parts, TIFF
+// pages), `subimage` (0-based), or by default the first whose channels have colour
+// (Channels.h), with a warning saying which. Warnings (channels read in order, an unnamed
+// alpha, the subimage) go to `warn`.
 ImageRead readImageFile(const std::filesystem::path& path, std::optional<Depth> depth,
-                        long long maxPixels, const Warn& warn);
+                        long long maxPixels, const Warn& warn,
+                        std::optional<int> subimage = std::nullopt);
 
 // Throws ToolError("unsupported format ...") when no writer that can write to memory handles
 // the target's extension.
 void checkImageFormat(const std::filesystem::path& target);
 
 // The bytes of an image file of the format named by `target`'s extension holding `frame` as
-// `type`. What the format cannot hold (alpha, or the bits asked for) is narrowed with a warning.
+// `type`. What the format cannot hold (alpha, the bits asked for) is narrowed, and every way the
+// file loses data (those, and the lossy coding of JPEG, WebP, GIF and Radiance HDR) is said in
+// one warning.
 std::vector<std::uint8_t> encodeImageFile(const std::filesystem::path& target, const Image& frame,
                                           SampleType type, const Warn& warn);
 

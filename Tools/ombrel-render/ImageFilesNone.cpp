@@ -18,7 +18,7 @@ namespace {
 } // namespace
 
 ImageRead readImageFile(const std::filesystem::path& path, std::optional<Depth>, long long,
-                        const Warn&) {
+                        const Warn&, std::optional<int>) {
     unsupported("cannot read", path);
 }
 

@@ -1,9 +1,11 @@
 #include "Info.h"
 
+#include <cstring>
 #include <sstream>
 
 #include "Host/Text.h"
 #include "Ombrel/Filter/Kernels/KernelPath.h"
+#include "Reporter.h"
 
 namespace OmbrelRender {
 
@@ -34,10 +36,11 @@ namespace {
 
 void writePiPL(std::ostream& out, const std::filesystem::path& module,
                const OmbrelHost::PiPL& pipl) {
-    out << "Module: " << module.string() << '\n';
+    out << "Module: " << printable(module.string()) << '\n';
     out << "PiPL: " << pipl.properties.size() << " properties\n";
     for (const auto& p : pipl.properties)
-        out << "  " << p.vendor << ' ' << p.key << "  " << p.text << '\n';
+        out << "  " << printable(p.vendor) << ' ' << printable(p.key) << "  " << printable(p.text)
+            << '\n';
 }
 
 } // namespace
@@ -45,7 +48,7 @@ void writePiPL(std::ostream& out, const std::filesystem::path& module,
 std::string foreignModuleText(const OmbrelHost::ModuleFile& file, const OmbrelHost::PiPL& pipl) {
     std::ostringstream out;
     writePiPL(out, file.path, pipl);
-    out << "Binary: " << file.binary.string() << " (for " << file.platform
+    out << "Binary: " << printable(file.binary.string()) << " (for " << printable(file.platform)
         << "): cannot be loaded on this platform\n";
     return out.str();
 }
@@ -73,6 +76,25 @@ std::string infoText(const std::filesystem::path& module, const OmbrelHost::PiPL
     out << "Conversion kernels: " << Ombrel::Kernels::pathName(kernels.path) << " ("
         << kernels.reason << ")\n";
     return out.str();
+}
+
+std::optional<std::string> unknownKernelWarning(const char* request) {
+    namespace K = Ombrel::Kernels;
+    if (request == nullptr)
+        return std::nullopt;
+    // Known when the rule answers as it does for no value or for some path's own name.
+    const K::Path best = K::cpuBestPath();
+    const char* reason = K::choosePath(best, request).reason;
+    std::string names;
+    bool known = std::strcmp(reason, K::choosePath(best, nullptr).reason) == 0;
+    for (const K::Path p : K::kPaths) {
+        known = known || std::strcmp(reason, K::choosePath(best, K::pathName(p)).reason) == 0;
+        names += (names.empty() ? "" : ", ") + std::string(K::pathName(p));
+    }
+    if (known)
+        return std::nullopt;
+    return "OMBREL_KERNEL='" + std::string(request) + "' is not a kernel path (" + names +
+           " or auto): " + reason;
 }
 
 std::string aboutText(const std::string& message) {

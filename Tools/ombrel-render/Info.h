@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -22,6 +23,11 @@ std::string foreignModuleText(const OmbrelHost::ModuleFile& file, const OmbrelHo
 
 // About text as lines: the effect's carriage returns (alone or before a line feed) become line
 // feeds, and the text ends with one.
+// The warning for an OMBREL_KERNEL value (`request`, null when unset) that the kernel rule does
+// not know, naming the values it does and what runs instead; nothing for a value it knows.
+// Whether a value is known is the rule's own answer (Ombrel/Filter/Kernels/KernelPath.h).
+std::optional<std::string> unknownKernelWarning(const char* request);
+
 std::string aboutText(const std::string& message);
 
 // A packed effect version as "1.0.0, release, build 1" (major.minor.fix, stage, build).

@@ -142,6 +142,12 @@ Options parseCommandLine(const std::vector<std::string>& args) {
                 throw UsageError("--max-pixels: expected a whole number from 1 to " +
                                  std::to_string(kMaxPixels) + ", got '" + text + "'");
             options.maxPixels = *limit;
+        } else if (name == "--subimage") {
+            const std::string text = value();
+            const auto index = parseInteger(text);
+            if (!index || *index < 0 || *index > 1000000)
+                throw UsageError("--subimage: expected a whole number from 0, got '" + text + "'");
+            options.subimage = static_cast<int>(*index);
         } else if (name == "--half") {
             flag(options.half);
         } else if (name == "-q" || name == "--quiet") {
@@ -218,6 +224,8 @@ Options:
   --size WxH           size of a raw input, or of the chart (default 1024x512)
   --max-pixels N       refuse an input image of more than N pixels before decoding it
                        (default and most 268435456, 16384x16384)
+  --subimage N         of an input holding several (EXR parts, TIFF pages), render subimage
+                       N, counted from 0 (default: the first with colour channels)
   --half               write EXR outputs as half floats, as pipelines store them (default:
                        float)
   -q, --quiet          print nothing but errors

@@ -38,6 +38,7 @@ struct Options {
     int tileSize = 512;
     std::optional<std::pair<int, int>> size;
     long long maxPixels = kMaxPixels; // an image input with more is refused before decoding
+    std::optional<int> subimage;      // of an input holding several (0-based)
     bool half = false;                // EXR outputs hold half floats instead of floats
     bool quiet = false;
     bool failFast = false;

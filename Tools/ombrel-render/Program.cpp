@@ -1,5 +1,6 @@
 #include "Program.h"
 
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <sstream>
@@ -107,6 +108,8 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
         return kExitOk;
     }
     reporter.setQuiet(options.quiet);
+    if (const auto warning = unknownKernelWarning(std::getenv("OMBREL_KERNEL")))
+        reporter.warning({}, *warning);
 
     std::vector<Frame> frames;
     if (!options.about && !options.info) {

@@ -17,6 +17,13 @@ namespace OmbrelRender {
 
 inline constexpr std::string_view kProgramName = "ombrel-render";
 
+// `text` safe to show on a terminal: control characters (C0, DEL, and C1 as UTF-8) as \n, \r,
+// \t, \e or \xHH, bytes that are not UTF-8 as \xHH (a backslash stays as it is: Windows paths
+// are full of them). With `keepNewlines`
+// a newline stays one (text of several lines). File names and strings from module files may
+// hold anything: an escape sequence must not reach the terminal, nor a newline split a line.
+std::string printable(std::string_view text, bool keepNewlines = false);
+
 class Reporter {
 public:
     Reporter(std::ostream& out, std::ostream& err);
@@ -24,6 +31,7 @@ public:
     // Quiet drops the info lines and the progress line; errors and printed text stay.
     void setQuiet(bool quiet);
 
+    // Everything below is written through printable(): lines stay lines.
     // Text the user asked for (help, --info, --about), printed as it is, quiet or not.
     void print(const std::string& text);
     // One line of what was done; dropped when quiet.

@@ -1,7 +1,8 @@
 // Stopping a run on SIGINT or SIGTERM: the signal only records the request; frames that have not
 // started are not started, frames in progress are abandoned at their next step, every temporary
 // is removed by its owner, global setdown runs, and the program exits with 128 + the signal's
-// number (130, 143). A second signal of the same kind ends the process at once.
+// number (130, 143). A second signal of the same kind ends the process at once. On POSIX a call
+// blocked when the signal comes is interrupted (EINTR), not restarted.
 #pragma once
 
 namespace OmbrelRender {

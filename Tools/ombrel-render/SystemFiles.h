@@ -13,6 +13,8 @@
 #include <span>
 #include <string>
 
+#include "Host/Text.h"
+
 namespace OmbrelRender {
 
 // A regular file open for reading.
@@ -65,7 +67,8 @@ void syncFolder(const std::filesystem::path& folder);
 
 unsigned long processId();
 
-// "is a folder", "is a FIFO", "is a device", "is a socket" for what is not a regular file.
-std::string notARegularFile(std::filesystem::file_type type);
+// "is a folder", "is a FIFO", "is a device", "is a socket" for what is not a regular file: the
+// host's words, which its module readers use too.
+using OmbrelHost::notARegularFile;
 
 } // namespace OmbrelRender

@@ -100,4 +100,39 @@ TEST(AllocationFaults, FramesFailCleanly) {
     EXPECT_GT(failures, 0);
 }
 
+// The effect's entry point with its allocations counted, and a host that reports the ones not
+// freed yet.
+PF_Err CountedEntryPoint(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                         PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
+    OmbrelTest::countingAllocations = true;
+    const PF_Err err = EntryPointFunc(cmd, in_data, out_data, params, output, extra);
+    OmbrelTest::countingAllocations = false;
+    return err;
+}
+
+long liveEffectBlocks() {
+    return OmbrelTest::countedBlocksLive.load();
+}
+
+// What the effect allocates it frees: pre-render data through its deletion function once the
+// host is done with the frame, rendered once, twice or not at all.
+TEST(AllocationFaults, FramesGiveBackTheEffectsMemory) {
+    Image input(5, 3, Depth::Bits8);
+    OmbrelTest::uncountedNow = &inHostCallback; // the host's own allocations in its callbacks
+    Host host(HostOptions{2, &liveEffectBlocks});
+    Effect effect(host, Module::fromEntryPoint(&CountedEntryPoint, decodePiPL(OmbrelPiPL::kBytes)));
+    ASSERT_EQ(effect.globalSetup().err, PF_Err_NONE);
+    for (int renders : {1, 0, 2}) {
+        FrameRequest request;
+        request.input = &input;
+        request.smartRenders = renders;
+        ASSERT_EQ(effect.render(request).err(), PF_Err_NONE);
+        const HeldResources held = host.held();
+        EXPECT_EQ(held.effectAllocations, 0) << renders << " smart renders\n" << held.describe();
+    }
+    effect.globalSetdown();
+    EXPECT_TRUE(host.held().empty()) << host.held().describe();
+    OmbrelTest::uncountedNow = nullptr;
+}
+
 } // namespace

@@ -50,13 +50,28 @@ std::vector<Path> vectorPaths() {
             GTEST_SKIP() << "no vector kernel path in this build or on this CPU";                  \
     } while (0)
 
+using Stores = ColorSpaceConversion::Stores;
+// The 32-bit kernels are compared with both kinds of stores, whatever the frame's size; the 8-
+// and 16-bit ones have ordinary stores only.
 template <class P>
-void run(TestWorld<P>& src, TestWorld<P>& dst, Type type, const Rect& region, Path path) {
+std::vector<Stores> storesOf() {
+    if constexpr (std::is_same_v<P, PF_PixelFloat>)
+        return {Stores::Ordinary, Stores::Streaming};
+    else
+        return {Stores::Ordinary};
+}
+const char* storesName(Stores s) {
+    return s == Stores::Streaming ? "streaming stores" : "ordinary stores";
+}
+
+template <class P>
+void run(TestWorld<P>& src, TestWorld<P>& dst, Type type, const Rect& region, Path path,
+         Stores stores = Stores::BySize) {
     Records records;
     Layer in(&records.in, &records.out, &src.def, PixelTraits<P>::bpc);
     Layer out(&records.in, &records.out, &dst.def, PixelTraits<P>::bpc);
     ColorSpaceConversion(ColorSpaceConversion::Parameter().setType(type))
-        .executeOnPath(in, out, region, path);
+        .executeOnPath(in, out, region, path, stores);
 }
 
 std::string typeName(Type t) {
@@ -89,22 +104,24 @@ template <class P>
 void expectPathsAgree(TestWorld<P>& src, int width, int height, Type type) {
     TestWorld<P> expected(width, height);
     run(src, expected, type, Rect(0, 0, width, height), Path::Scalar);
-    for (Path path : vectorPaths()) {
-        TestWorld<P> got(width, height);
-        run(src, got, type, Rect(0, 0, width, height), path);
-        if (got.sameBytes(expected))
-            continue;
-        int shown = 0;
-        for (int y = 0; y < height && shown < 5; ++y)
-            for (int x = 0; x < width && shown < 5; ++x)
-                if (std::memcmp(&got.at(x, y), &expected.at(x, y), sizeof(P)) != 0) {
-                    ADD_FAILURE() << Kernels::pathName(path) << ", " << typeName(type) << ", pixel "
-                                  << x << "," << y << " " << pixelText(src.at(x, y)) << ": "
-                                  << pixelText(got.at(x, y)) << " instead of "
-                                  << pixelText(expected.at(x, y));
-                    ++shown;
-                }
-    }
+    for (Path path : vectorPaths())
+        for (Stores stores : storesOf<P>()) {
+            TestWorld<P> got(width, height);
+            run(src, got, type, Rect(0, 0, width, height), path, stores);
+            if (got.sameBytes(expected))
+                continue;
+            int shown = 0;
+            for (int y = 0; y < height && shown < 5; ++y)
+                for (int x = 0; x < width && shown < 5; ++x)
+                    if (std::memcmp(&got.at(x, y), &expected.at(x, y), sizeof(P)) != 0) {
+                        ADD_FAILURE()
+                            << Kernels::pathName(path) << ", " << storesName(stores) << ", "
+                            << typeName(type) << ", pixel " << x << "," << y << " "
+                            << pixelText(src.at(x, y)) << ": " << pixelText(got.at(x, y))
+                            << " instead of " << pixelText(expected.at(x, y));
+                        ++shown;
+                    }
+        }
 }
 
 class EveryType : public ::testing::TestWithParam<Type> {};
@@ -364,16 +381,17 @@ TYPED_TEST(KernelRows, TailsStridesAndOffsetsMatchTheScalarPath) {
             for (const Rect& region : regions) {
                 TestWorld<P> expected(width + 3, height, padding, this->sentinel());
                 run(src, expected, type, region, Path::Scalar);
-                for (Path path : vectorPaths()) {
-                    TestWorld<P> got(width + 3, height, padding + 2, this->sentinel());
-                    run(src, got, type, region, path);
-                    for (int y = 0; y < height; ++y)
-                        for (int x = 0; x < width + 3; ++x)
-                            ASSERT_TRUE(OmbrelTest::samePixel(got.at(x, y), expected.at(x, y)))
-                                << Kernels::pathName(path) << ", " << typeName(type) << ", width "
-                                << width << ", region left " << region.left << ", pixel " << x
-                                << "," << y;
-                }
+                for (Path path : vectorPaths())
+                    for (Stores stores : storesOf<P>()) {
+                        TestWorld<P> got(width + 3, height, padding + 2, this->sentinel());
+                        run(src, got, type, region, path, stores);
+                        for (int y = 0; y < height; ++y)
+                            for (int x = 0; x < width + 3; ++x)
+                                ASSERT_TRUE(OmbrelTest::samePixel(got.at(x, y), expected.at(x, y)))
+                                    << Kernels::pathName(path) << ", " << storesName(stores) << ", "
+                                    << typeName(type) << ", width " << width << ", region left "
+                                    << region.left << ", pixel " << x << "," << y;
+                    }
             }
         }
 }
@@ -388,18 +406,20 @@ TYPED_TEST(KernelRows, InPlaceMatchesTheScalarPath) {
             this->fill(original, width, 2, rng);
             TestWorld<P> expected(width, 2, 1);
             run(original, expected, type, Rect(0, 0, width, 2), Path::Scalar);
-            for (Path path : vectorPaths()) {
-                TestWorld<P> same(width, 2, 1);
-                for (int y = 0; y < 2; ++y)
-                    for (int x = 0; x < width; ++x)
-                        same.at(x, y) = original.at(x, y);
-                run(same, same, type, Rect(0, 0, width, 2), path);
-                for (int y = 0; y < 2; ++y)
-                    for (int x = 0; x < width; ++x)
-                        ASSERT_TRUE(OmbrelTest::samePixel(same.at(x, y), expected.at(x, y)))
-                            << Kernels::pathName(path) << ", " << typeName(type) << ", width "
-                            << width << ", pixel " << x << "," << y;
-            }
+            for (Path path : vectorPaths())
+                for (Stores stores : storesOf<P>()) {
+                    TestWorld<P> same(width, 2, 1);
+                    for (int y = 0; y < 2; ++y)
+                        for (int x = 0; x < width; ++x)
+                            same.at(x, y) = original.at(x, y);
+                    run(same, same, type, Rect(0, 0, width, 2), path, stores);
+                    for (int y = 0; y < 2; ++y)
+                        for (int x = 0; x < width; ++x)
+                            ASSERT_TRUE(OmbrelTest::samePixel(same.at(x, y), expected.at(x, y)))
+                                << Kernels::pathName(path) << ", " << storesName(stores) << ", "
+                                << typeName(type) << ", width " << width << ", pixel " << x << ","
+                                << y;
+                }
         }
 }
 
@@ -433,6 +453,51 @@ TEST(KernelPath, RequestIsHonouredWithinWhatTheCpuHas) {
     const Path fastest = std::end(Kernels::kPaths)[-1];
     for (Path p : Kernels::kPaths)
         EXPECT_EQ(choosePath(fastest, Kernels::pathName(p)).path, p) << Kernels::pathName(p);
+}
+
+// The rule from processor and operating system values: a vector path needs the processor's
+// instructions and, from AVX2 on, the OS saving the wider registers' state.
+TEST(KernelPath, BestPathNeedsTheInstructionsAndTheOsState) {
+    constexpr unsigned kSse2 = 1u << 26;                                        // leaf 1 edx
+    constexpr unsigned kSse41 = 1u << 19, kOsxsave = 1u << 27, kAvx = 1u << 28; // leaf 1 ecx
+    constexpr unsigned kAvx2 = 1u << 5;                                         // leaf 7 ebx
+    constexpr unsigned kAvx512 = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
+    constexpr unsigned long long kYmm = 0x7, kZmm = 0xE7;
+    constexpr unsigned kAvxCpu = kSse41 | kOsxsave | kAvx;
+    struct Case {
+        const char* what;
+        unsigned maxLeaf, ecx1, edx1, ebx7;
+        unsigned long long xcr0;
+        Path best;
+    };
+    const Case cases[] = {
+        {"nothing", 13, 0, 0, 0, 0, Path::Scalar},
+        {"SSE2 only", 13, 0, kSse2, 0, 0, Path::Sse2},
+        {"SSE4.1 without SSE2", 13, kSse41, 0, 0, 0, Path::Scalar},
+        {"SSE4.1, no AVX", 13, kSse41, kSse2, kAvx2, kYmm, Path::Sse41},
+        {"AVX2, OS saves YMM", 13, kAvxCpu, kSse2, kAvx2, kYmm, Path::Avx2},
+        {"AVX2 without OSXSAVE", 13, kSse41 | kAvx, kSse2, kAvx2, kYmm, Path::Sse41},
+        {"AVX2, OS saves SSE only", 13, kAvxCpu, kSse2, kAvx2, 0x3, Path::Sse41},
+        {"AVX2, OS saves YMM but not SSE", 13, kAvxCpu, kSse2, kAvx2, 0x5, Path::Sse41},
+        {"AVX2 bit without AVX", 13, kSse41 | kOsxsave, kSse2, kAvx2, kYmm, Path::Sse41},
+        {"AVX2 bit, leaf 7 absent", 6, kAvxCpu, kSse2, kAvx2 | kAvx512, kZmm, Path::Sse41},
+        {"AVX-512, OS saves ZMM", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, kZmm, Path::Avx512},
+        {"AVX-512, OS saves YMM only", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, kYmm, Path::Avx2},
+        {"AVX-512 without opmask state", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, 0xC7, Path::Avx2},
+        {"AVX-512 without upper ZMM", 13, kAvxCpu, kSse2, kAvx2 | kAvx512, 0x67, Path::Avx2},
+        {"AVX-512 without BW", 13, kAvxCpu, kSse2, kAvx2 | (kAvx512 & ~(1u << 30)), kZmm,
+         Path::Avx2},
+        {"AVX-512 without AVX2", 13, kAvxCpu, kSse2, kAvx512, kZmm, Path::Sse41},
+    };
+    for (const Case& c : cases) {
+        Kernels::CpuidValues v;
+        v.maxLeaf = c.maxLeaf;
+        v.leaf1[2] = c.ecx1;
+        v.leaf1[3] = c.edx1;
+        v.leaf7[1] = c.ebx7;
+        v.xcr0 = c.xcr0;
+        EXPECT_EQ(Kernels::bestPath(v), c.best) << c.what;
+    }
 }
 
 TEST(KernelPath, ThePathsThisCpuHasAreBuiltAndTheOthersRunScalar) {

@@ -191,15 +191,16 @@ TEST_F(LayerTest, DisposalWithoutItsSuiteDoesNotThrowFromTheDestructor) {
 
 class SourceInfoTest : public LayerTest {};
 
-TEST_F(SourceInfoTest, DepthComesFromThePixelFormat) {
+TEST_F(SourceInfoTest, DepthAndChannelOrderComeFromThePixelFormat) {
     const struct {
         PF_PixelFormat format;
         BPC bpc;
-    } cases[] = {{PF_PixelFormat_ARGB32, BPC_8},
-                 {PF_PixelFormat_BGRA32, BPC_8},
-                 {PF_PixelFormat_ARGB64, BPC_16},
-                 {PF_PixelFormat_ARGB128, BPC_32},
-                 {PF_PixelFormat_BGRA128, BPC_32}};
+        ChannelOrder order;
+    } cases[] = {{PF_PixelFormat_ARGB32, BPC_8, ChannelOrder::ARGB},
+                 {PF_PixelFormat_BGRA32, BPC_8, ChannelOrder::BGRA},
+                 {PF_PixelFormat_ARGB64, BPC_16, ChannelOrder::ARGB},
+                 {PF_PixelFormat_ARGB128, BPC_32, ChannelOrder::ARGB},
+                 {PF_PixelFormat_BGRA128, BPC_32, ChannelOrder::BGRA}};
     const Image input = ramp(3, 2, Depth::Bits8);
     for (const auto& c : cases) {
         host.faults().reportedPixelFormat = c.format;
@@ -207,6 +208,7 @@ TEST_F(SourceInfoTest, DepthComesFromThePixelFormat) {
         SourceInfo info(records.inData(), records.outData(), records.smartRenderExtra());
         EXPECT_EQ(info.getError(), PF_Err_NONE);
         EXPECT_EQ(info.getBPC(), c.bpc);
+        EXPECT_EQ(info.getChannelOrder(), c.order);
     }
     host.faults() = {};
     for (Depth d : {Depth::Bits8, Depth::Bits16, Depth::Bits32}) {

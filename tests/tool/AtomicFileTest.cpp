@@ -99,6 +99,20 @@ TEST(AtomicFile, ConcurrentWritersGetTheirOwnTemporaries) {
     EXPECT_NE(a.tempPath(), b.tempPath());
 }
 
+TEST(AtomicFile, ANameTakenByADanglingLinkIsSkippedLikeAnyOther) {
+    TempFolder folder;
+    if (!symbolicLinksWork(folder))
+        GTEST_SKIP() << "no symbolic links on this system";
+    // The next writer's first name: this one's serial number plus one.
+    const std::string probe = AtomicFile(folder / "t.raw").tempPath().filename().string();
+    const std::string tag = ".ombrel-render-" + std::to_string(processId()) + "-";
+    ASSERT_EQ(probe.rfind(tag, 0), 0u) << probe;
+    const unsigned long serial = std::stoul(probe.substr(tag.size()));
+    fs::create_symlink("nowhere", folder / temporaryName("t.raw", processId(), serial + 1));
+    EXPECT_NO_THROW(writeBytesAtomically(folder / "t.raw", std::vector<std::uint8_t>{1, 2}));
+    EXPECT_EQ(readText(folder / "t.raw"), "\1\2");
+}
+
 TEST(AtomicFile, WritesBytesExactly) {
     TempFolder folder;
     const std::vector<std::uint8_t> bytes{0, 1, 2, 255, 10, 13};

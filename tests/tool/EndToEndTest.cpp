@@ -635,6 +635,10 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SeveralInputsOneFile", {"good.png", "good.png", "-o", "x.png"}, 2, "pattern"},
         FailureCase{"EmptySequence", {"none.%04d.png"}, 1, "no files match"},
         FailureCase{"UnknownOption", {"--colour", "red"}, 2, "unknown option"},
+        FailureCase{"NewlineInAName",
+                    {"no\nsuch\x1b[2J.png", "-o", "x.png"},
+                    1,
+                    "no\\nsuch\\e[2J.png: cannot read: no such file"},
         FailureCase{"HalfForAPng", {"--half", "good.png", "-o", "x.png"}, 2, "not an EXR file"},
         FailureCase{
             "ContactSheetFolderMissing", {"--contact-sheet", "no/s.png"}, 1, "does not exist"}),

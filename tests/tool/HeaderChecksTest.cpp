@@ -54,6 +54,7 @@ TEST(PngLayout, DamageIsFoundBeforeTheDecoderSeesIt) {
     const Case cases[] = {
         {"truncated", good.substr(0, good.size() - 5), "ends"},
         {"no IEND", good.substr(0, good.size() - 12), "before its IEND"},
+        {"cut in the IEND checksum", good.substr(0, good.size() - 2), "ends inside its IEND"},
         {"checksum", badSum, "checksum"},
         {"chunk type", badType, "invalid chunk type"},
         {"IDAT first", kPngSignature + pngChunk("IDAT", "x") + pngHeader(4, 4, 8, 2), "not IHDR"},

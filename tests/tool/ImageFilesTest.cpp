@@ -7,12 +7,15 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <ctime>
 #include <random>
+#include <thread>
 
 #include "HandMadeFiles.h"
 #include "HostUnits.h"
 #include "ImageFileHelpers.h"
 #include "PngBytes.h"
+#include "RawFiles.h"
 #include "TempFolder.h"
 
 using namespace OmbrelRender;
@@ -271,6 +274,65 @@ TEST(ImageFiles, ChannelsAreTakenByName) {
     EXPECT_NE(cause.find("no R, G and B channels"), std::string::npos) << cause;
 }
 
+TEST(ImageFiles, TheSubimageRenderedIsTheFirstWithColourOrTheOneAskedForAndIsSaid) {
+    // Files of two subimages, each of one pixel whose channels hold its index + 1.
+    TempFolder folder;
+    auto writeParts = [&](const char* name, const std::vector<std::vector<std::string>>& parts) {
+        auto out = OIIO::ImageOutput::create(name);
+        ASSERT_TRUE(out && out->supports("multiimage")) << name;
+        std::vector<OIIO::ImageSpec> specs;
+        for (const auto& channels : parts) {
+            specs.emplace_back(1, 1, static_cast<int>(channels.size()), OIIO::TypeDesc::FLOAT);
+            specs.back().channelnames = channels;
+        }
+        ASSERT_TRUE(
+            out->open((folder / name).string(), static_cast<int>(specs.size()), specs.data()))
+            << out->geterror();
+        for (std::size_t i = 0; i < specs.size(); ++i) {
+            if (i > 0) {
+                ASSERT_TRUE(out->open((folder / name).string(), specs[i],
+                                      OIIO::ImageOutput::AppendSubimage));
+            }
+            const std::vector<float> v(specs[i].nchannels, float(i + 1) / 4);
+            ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, v.data()));
+        }
+        ASSERT_TRUE(out->close());
+    };
+    writeParts("depth-first.exr", {{"Z"}, {"R", "G", "B", "A"}});
+    writeParts("pages.tif", {{"R", "G", "B"}, {"R", "G", "B"}});
+    struct Case {
+        const char* file;
+        std::optional<int> wanted;
+        double red;       // of the pixel read
+        const char* said; // part of the one warning, or of the refusal when red < 0
+    };
+    const Case cases[] = {
+        {"depth-first.exr", {}, 0.5, "subimage 1 (R, G, B, A) is rendered, the first with colour"},
+        {"depth-first.exr", 0, 0.25, "subimage 0 (Z) is rendered"},
+        {"pages.tif", {}, 0.25, "holds 2 subimages; subimage 0"},
+        {"pages.tif", 1, 0.5, "subimage 1"},
+        {"pages.tif", 2, -1, "no subimage 2: the file holds 2 (0..1)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> warnings;
+        const auto read = [&] {
+            return readImageFile(
+                folder / c.file, Depth::Bits32, kMaxPixels,
+                [&](const std::string& w) { warnings.push_back(w); }, c.wanted);
+        };
+        if (c.red < 0) {
+            const std::string cause = causeOf([&] { read(); });
+            EXPECT_NE(cause.find(c.said), std::string::npos) << c.file << ": " << cause;
+            continue;
+        }
+        const ImageRead image = read();
+        EXPECT_FLOAT_EQ(rgbaAt(image.image, 0, 0)[0], c.red) << c.file;
+        ASSERT_GE(warnings.size(), 1u) << c.file;
+        EXPECT_NE(warnings.back().find(c.said), std::string::npos)
+            << c.file << ": " << warnings.back();
+    }
+}
+
 TEST(ImageFiles, TiledFilesReadAsTheirScanlinesDo) {
     TempFolder folder;
     const int w = 70, h = 45; // not a multiple of the tiles
@@ -328,30 +390,65 @@ TEST(ImageFiles, HeadersAreCheckedBeforeAnyPixelIsDecoded) {
     EXPECT_EQ(causeOf([&] { readImage(folder / "cut.tif"); }).rfind("refused: ", 0), 0u);
 }
 
-TEST(ImageFiles, TheEncoderSaysWhatAFormatCannotHold) {
-    std::vector<std::string> warnings;
-    const Warn warn = [&](const std::string& w) { warnings.push_back(w); };
+TEST(ImageFiles, EveryFormatThatLosesDataSaysSoInOneLine) {
     Image opaque(8, 8, Depth::Bits8);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             opaque.row<PF_Pixel>(y)[x] = {255, 10, 20, 30};
-    EXPECT_FALSE(encodeImageFile("o.jpg", opaque, SampleType::UInt8, warn).empty());
-    EXPECT_TRUE(warnings.empty()) << warnings.front();
+    struct Case {
+        const char* target;
+        Image frame;
+        SampleType type;
+        std::vector<const char*> said; // parts of the one warning; none for no warning
+    };
+    const Case cases[] = {
+        {"o.jpg", opaque, SampleType::UInt8, {"jpeg loses data: its compression changes colours"}},
+        {"o.jpg", pattern(Depth::Bits8), SampleType::UInt8, {"compression", "no alpha"}},
+        {"o.jpg", opaque, SampleType::UInt16, {"8-bit integers, not 16-bit integers"}},
+        {"o.webp", opaque, SampleType::UInt8, {"webp loses data: its lossy compression"}},
+        {"o.gif", opaque, SampleType::UInt8, {"at most 256 colours"}},
+        {"o.hdr", pattern(Depth::Bits32), SampleType::Float, {"RGBE", "no alpha"}},
+        {"o.bmp", pattern(Depth::Bits16), SampleType::UInt16, {"bmp loses data: it holds 8-bit"}},
+        {"o.tga", pattern(Depth::Bits16), SampleType::UInt16, {"8-bit integers"}},
+        {"o.png", pattern(Depth::Bits16), SampleType::UInt16, {}},
+        {"o.tif", pattern(Depth::Bits8), SampleType::UInt8, {}},
+        {"o.tga", pattern(Depth::Bits8), SampleType::UInt8, {}},
+        {"o.exr", pattern(Depth::Bits32), SampleType::Float, {}},
+        {"o.exr", pattern(Depth::Bits32), SampleType::Half, {}}, // asked for
+        {"o.dpx", pattern(Depth::Bits16), SampleType::UInt16, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> warnings;
+        EXPECT_FALSE(encodeImageFile(c.target, c.frame, c.type, [&](const std::string& w) {
+                         warnings.push_back(w);
+                     }).empty());
+        ASSERT_EQ(warnings.size(), c.said.empty() ? 0u : 1u)
+            << c.target << ": " << (warnings.empty() ? "" : warnings.front());
+        for (const char* part : c.said)
+            EXPECT_NE(warnings.front().find(part), std::string::npos)
+                << c.target << ": " << warnings.front();
+    }
+}
 
-    encodeImageFile("o.jpg", pattern(Depth::Bits8), SampleType::UInt8, warn);
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find("no alpha"), std::string::npos) << warnings[0];
-
-    warnings.clear();
-    encodeImageFile("o.jpg", opaque, SampleType::UInt16, warn);
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find("8-bit integers, not 16-bit integers"), std::string::npos)
-        << warnings[0];
-
-    warnings.clear();
-    encodeImageFile("o.png", pattern(Depth::Bits16), SampleType::UInt16, warn);
-    encodeImageFile("o.exr", pattern(Depth::Bits32), SampleType::Float, warn);
-    EXPECT_TRUE(warnings.empty()) << warnings.front();
+TEST(ImageFiles, TheSameFrameGivesTheSameBytesInAnotherSecond) {
+    // Nothing that varies between runs, such as the time of writing, goes into a file.
+    const Image frame = pattern(Depth::Bits32);
+    const auto encodeAll = [&] {
+        std::vector<std::vector<std::uint8_t>> files;
+        for (const auto& [target, type] :
+             {std::pair{"o.png", SampleType::UInt16}, std::pair{"o.tif", SampleType::Float},
+              std::pair{"o.exr", SampleType::Float}, std::pair{"o.exr", SampleType::Half}})
+            files.push_back(encodeImageFile(target, frame, type, {}));
+        files.push_back(encodeRaw(frame));
+        return files;
+    };
+    const auto first = encodeAll();
+    const std::time_t then = std::time(nullptr);
+    while (std::time(nullptr) == then)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto second = encodeAll();
+    for (std::size_t i = 0; i < first.size(); ++i)
+        EXPECT_TRUE(first[i] == second[i]) << "file " << i;
 }
 
 TEST(ImageFiles, AnImageTheJpegLibraryWouldDieOnIsRefused) {

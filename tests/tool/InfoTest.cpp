@@ -29,6 +29,20 @@ TEST(Info, FlagsAreNamedAndTheRestShownInHex) {
     EXPECT_EQ(flagNames(0x2, known), "0x00000002");
 }
 
+TEST(Info, AnOmbrelKernelValueTheRuleDoesNotKnowIsWarnedOf) {
+    for (const char* known : {"", "auto", "scalar", "sse2", "sse41", "avx2", "avx512"})
+        EXPECT_FALSE(unknownKernelWarning(known)) << known;
+    EXPECT_FALSE(unknownKernelWarning(nullptr));
+    for (const char* unknown : {"SCALAR", "scalar\n", " avx2", "neon-ish"}) {
+        const auto warning = unknownKernelWarning(unknown);
+        ASSERT_TRUE(warning) << unknown;
+        std::string said = "'";
+        said += unknown;
+        said += "' is not a kernel path (scalar, ";
+        EXPECT_NE(warning->find(said), std::string::npos) << *warning;
+    }
+}
+
 TEST(Info, AboutTextBecomesLines) {
     const std::pair<const char*, const char*> cases[] = {
         {"Name, v1.00\rCredit", "Name, v1.00\nCredit\n"},

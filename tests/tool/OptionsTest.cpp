@@ -51,6 +51,7 @@ TEST(CommandLine, ReadsEveryOptionInItsSpellings) {
     EXPECT_TRUE(parseCommandLine({"--about", "--info"}).info);
     EXPECT_TRUE(parseCommandLine({"-h"}).help);
     EXPECT_TRUE(parseCommandLine({"--half"}).half);
+    EXPECT_EQ(parseCommandLine({"--subimage", "0"}).subimage, 0);
     EXPECT_EQ(parseCommandLine({"--contact-sheet", "s.png", "in.tif"}).contactSheet,
               std::filesystem::path("s.png"));
 }
@@ -73,6 +74,7 @@ TEST(CommandLine, MistakesNameTheOptionAndTheProblem) {
         {{"--size", "100000x100000"}, "over the host's limit of 65536 pixels a side"},
         {{"--size", "20000x20000"}, "400000000 pixels, over the host's limit of 268435456"},
         {{"--max-pixels", "0"}, "--max-pixels"},
+        {{"--subimage", "-1"}, "--subimage"},
         {{"--max-pixels", "268435457"}, "from 1 to 268435456"},
         {{"--from"}, "missing value"},
         {{"--bogus"}, "unknown option '--bogus'"},

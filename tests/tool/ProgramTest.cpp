@@ -2,6 +2,8 @@
 // can provoke: the plug-in's own errors and messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 #include "Host/OmbrelHost.h"
@@ -17,6 +19,17 @@ TEST(Program, RendersTheChartInProcess) {
     const ProgramRun r = run({"--size", "32x16", "-o", (folder / "c.raw").string()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::exists(folder / "c.raw"));
+}
+
+TEST(Program, AnUnknownKernelValueIsWarnedOfOnceInOneLine) {
+    TempFolder folder;
+    setenv("OMBREL_KERNEL", "scalar\n", 1);
+    const ProgramRun r = run({"-q", "--size", "32x16", "-o", (folder / "c.raw").string()});
+    unsetenv("OMBREL_KERNEL");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("ombrel-render: warning: OMBREL_KERNEL='scalar\\n' is not", 0), 0u)
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 TEST(Program, ARenderErrorIsNamedWithItsNumberAndTheTargetIsKept) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "FakeBasicSuite.h"
@@ -29,6 +31,33 @@ TEST(SuiteHelper, AcquireWithoutBasicSuiteReportsTheDefaultMessage) {
     EXPECT_EQ(suite, kUntouched);
     EXPECT_STREQ(r.out.return_msg, "Not able to acquire AEFX Suite.");
     EXPECT_EQ(r.out.out_flags, 0x4 | PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+}
+
+// Without the host's formatter the message is copied, cut to fit: at most 255 characters and the
+// terminator, never a byte past return_msg.
+TEST(SuiteHelper, LongMessagesAreCutToFitReturnMsg) {
+    for (std::size_t length : {254u, 255u, 256u, 300u}) {
+        struct {
+            PF_OutData out;
+            unsigned char after[16];
+        } guarded;
+        std::memset(&guarded, 0x5A, sizeof guarded);
+        guarded.out.out_flags = 0;
+        Records r;
+        r.in.utils = nullptr;
+        const std::string message(length, 'm');
+        void* suite = nullptr;
+        AEFX_AcquireSuite(&r.in, &guarded.out, "PF World Suite", 2, message.c_str(), &suite);
+        const char* text = guarded.out.return_msg;
+        EXPECT_EQ(std::string(text, strnlen(text, sizeof guarded.out.return_msg)),
+                  message.substr(0, PF_MAX_EFFECT_MSG_LEN))
+            << length << " characters";
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&guarded);
+        const std::size_t end = offsetof(PF_OutData, return_msg) + sizeof guarded.out.return_msg;
+        for (std::size_t i = end; i < sizeof guarded; ++i)
+            ASSERT_EQ(bytes[i], 0x5A)
+                << length << " characters: byte " << i - end << " past return_msg written";
+    }
 }
 
 TEST(SuiteHelper, RefusedSuiteReportsTheCallersMessage) {

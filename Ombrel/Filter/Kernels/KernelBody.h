@@ -29,7 +29,11 @@
 //   : +0), or keep(m, x) (m ? x : +0),
 //   load8At<A>/store8At<A>, load16/store16, load32/store32 (pixels to channel vectors and back;
 //   the 8- and 16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0,
-//   and truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to).
+//   and truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to);
+//   optionally load16Units (load16 without the final 2^-15: the channels as integer-valued
+//   floats), which the 16-bit YUV kernels use, and optionally kStreamAlignment with a store32
+//   template whose <true> form writes with streaming stores to addresses aligned to
+//   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches).
 //
 // Channel order: the loads and stores work by memory position, so the body names the vectors for
 // the world's order. load32 and store32 hand over the four positions; in BGRA worlds position 0
@@ -208,10 +212,10 @@ void rgbToYuv(const Rgb<S>& c, Rgb<S>& o) {
     o.b = (0.5f * c.r + -0.419f * c.g) + -0.081f * c.b;
 }
 
-// Decodes the stored U + 0.5 and V + 0.5 first.
+// Decodes the stored U + 0.5 and V + 0.5 first (half: 0.5 in the channels' units).
 template <class S>
-void yuvToRgb(const Rgb<S>& c, Rgb<S>& o) {
-    const V<S> y = c.r, u = c.g + -0.5f, v = c.b + -0.5f;
+void yuvToRgb(const Rgb<S>& c, Rgb<S>& o, float half = 0.5f) {
+    const V<S> y = c.r, u = c.g + -half, v = c.b + -half;
     o.r = 1.402f * v + y;
     o.g = (-0.344f * u + y) + -0.714f * v;
     o.b = 1.772f * u + y;
@@ -411,9 +415,61 @@ void store8(void* p, typename S::I raw, const Rgb<S>& q) {
         S::store8(pixels, raw, q.r.v, q.g.v, q.b.v);
 }
 
+// Whether S has load16Units.
+template <class S, class = void>
+struct HasLoad16Units {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasLoad16Units<S, decltype(void(&S::load16Units))> {
+    static constexpr bool value = true;
+};
+
+// Whether S has streaming stores (kStreamAlignment and store32<true>).
+template <class S, class = void>
+struct HasStreamingStores {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasStreamingStores<S, decltype(void(S::kStreamAlignment))> {
+    static constexpr bool value = true;
+};
+
+// 16-bit YUV in channel units, 2^15 times the decoded values: the decode's multiplication by
+// 2^-15 and the quantiser's by 32768 drop out. Both formulas are sums and products by constants
+// of the channels (and of the offset 1/2, here 2^14), so every intermediate is 2^15 times the
+// decoded one; an exactly rounded sum or product of values scaled by a power of two is the scaled
+// exactly rounded result, as long as neither side leaves the normal floats. Neither does: a
+// nonzero decoded intermediate is a sum of channel products that are multiples of 2^-15 times
+// constants near 1, so at least about 2^-43 in size, and none exceeds 8. Zeros keep their sign.
+template <int T>
+constexpr bool kYuvInUnits16 = T == kRgbToYuv || T == kYuvToRgb;
+
+template <class S, int T>
+void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
+    constexpr float kHalf = 16384.0f;
+    for (int x = 0; x < count; x += S::kLanes) {
+        typename S::I alpha;
+        Rgb<S> c, o, q;
+        S::load16Units(src + x, alpha, c.r.v, c.g.v, c.b.v);
+        if constexpr (T == kRgbToYuv) {
+            rgbToYuv(c, o);
+            q = {o.r + 0.5f, (o.g + kHalf) + 0.5f, (o.b + kHalf) + 0.5f};
+        } else {
+            yuvToRgb(c, o, kHalf);
+            q = {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f};
+        }
+        S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+    }
+}
+
 // Converts count pixels, a multiple of the vector width. O is ARGB at 16 bits.
 template <class S, class D, int T, ChannelOrder O = ChannelOrder::ARGB>
 void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
+    if constexpr (D::kBits == 16 && kYuvInUnits16<T> && HasLoad16Units<S>::value) {
+        convertRowYuvUnits16<S, T>(src, dst, count);
+        return;
+    }
     for (int x = 0; x < count; x += S::kLanes) {
         typename S::I alpha;
         Rgb<S> c, o;
@@ -430,9 +486,11 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
     }
 }
 
-template <class S, int T, ChannelOrder O = ChannelOrder::ARGB>
+// With kStream, dst is aligned to S::kStreamAlignment.
+template <class S, int T, ChannelOrder O = ChannelOrder::ARGB, bool kStream = false>
 void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>::Type* dst,
                   int count) {
+    static_assert(!kStream || !isBgra(O), "streaming stores are made for ARGB worlds only");
     for (int x = 0; x < count; x += S::kLanes) {
         // The four channels by memory position, named for the order.
         typename S::F p0, p1, p2, p3;
@@ -449,7 +507,9 @@ void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>:
         else if constexpr (T == kRgbToHls || T == kRgbToHsb)
             o.r = o.r / 360.0f;
         auto* out = reinterpret_cast<PF_PixelFloat*>(dst + x);
-        if constexpr (isBgra(O))
+        if constexpr (kStream)
+            S::template store32<true>(out, alpha, o.r.v, o.g.v, o.b.v);
+        else if constexpr (isBgra(O))
             S::store32(out, o.b.v, o.g.v, o.r.v, alpha);
         else
             S::store32(out, alpha, o.r.v, o.g.v, o.b.v);
@@ -464,12 +524,17 @@ void addConversion(RowKernels& k) {
     if constexpr (HasPositional8<S>::value)
         k.row8Bgra[T] = convertRow<S, Depth8Bgra, T, ChannelOrder::BGRA>;
     k.row32Bgra[T] = convertRow32<S, T, ChannelOrder::BGRA>;
+    if constexpr (HasStreamingStores<S>::value)
+        k.stream32[T] = convertRow32<S, T, ChannelOrder::ARGB, true>;
 }
 
 template <class S>
 RowKernels makeRowKernels() {
     static_assert(S::kLanes <= kMaxLanes);
-    RowKernels k{S::kLanes, {}, {}, {}, {}, {}};
+    RowKernels k{};
+    k.lanes = S::kLanes;
+    if constexpr (HasStreamingStores<S>::value)
+        k.streamAlignment = S::kStreamAlignment;
     addConversion<S, kRgbToYuv>(k);
     addConversion<S, kYuvToRgb>(k);
     addConversion<S, kRgbToHls>(k);

@@ -68,57 +68,32 @@ inline bool runsOn(Path path, Path best) {
     return path <= best;
 }
 
-// The fastest path the processor can run (and the operating system supports: AVX2 registers
-// need the OS to save the YMM state on context switches, AVX-512 ones the opmask and all of the
-// ZMM state too). Neon on AArch64. Scalar when the vector paths are not built (OMBREL_SIMD off,
-// or neither an x86-64 nor an AArch64 target).
-inline Path cpuBestPath() {
-#if OMBREL_KERNELS_NEON
-    return Path::Neon;
-#elif OMBREL_KERNELS_X86
+// What the path rule reads of the processor: CPUID leaves 1 and 7 (sub-leaf 0), and XCR0, the
+// register in which the operating system says which register state it saves on context switches.
+struct CpuidValues {
+    unsigned maxLeaf = 0;             // CPUID leaf 0's eax: leaf 7 means nothing when it is below 7
     unsigned leaf1[4] = {0, 0, 0, 0}; // eax, ebx, ecx, edx
     unsigned leaf7[4] = {0, 0, 0, 0};
-    unsigned maxLeaf = 0;
-#if defined(_MSC_VER)
-    int r[4];
-    __cpuid(r, 0);
-    maxLeaf = static_cast<unsigned>(r[0]);
-    __cpuid(r, 1);
-    for (int i = 0; i < 4; ++i)
-        leaf1[i] = static_cast<unsigned>(r[i]);
-    if (maxLeaf >= 7) {
-        __cpuidex(r, 7, 0);
-        for (int i = 0; i < 4; ++i)
-            leaf7[i] = static_cast<unsigned>(r[i]);
-    }
-#else
-    maxLeaf = static_cast<unsigned>(__get_cpuid_max(0, nullptr));
-    __get_cpuid(1, &leaf1[0], &leaf1[1], &leaf1[2], &leaf1[3]);
-    if (maxLeaf >= 7)
-        __cpuid_count(7, 0, leaf7[0], leaf7[1], leaf7[2], leaf7[3]);
-#endif
-    const bool sse2 = (leaf1[3] >> 26) & 1u;
-    const bool sse41 = (leaf1[2] >> 19) & 1u;
-    const bool osxsave = (leaf1[2] >> 27) & 1u;
-    const bool avx = (leaf1[2] >> 28) & 1u;
-    const bool avx2 = (leaf7[1] >> 5) & 1u;
+    unsigned long long xcr0 = 0; // read with XGETBV, which exists only when leaf 1 says OSXSAVE
+};
+
+// The fastest path a processor with these values can run and its operating system supports:
+// AVX2 registers need the OS to save the YMM state on context switches, AVX-512 ones the opmask
+// and all of the ZMM state too.
+inline Path bestPath(const CpuidValues& v) {
+    const bool sse2 = (v.leaf1[3] >> 26) & 1u;
+    const bool sse41 = (v.leaf1[2] >> 19) & 1u;
+    const bool osxsave = (v.leaf1[2] >> 27) & 1u;
+    const bool avx = (v.leaf1[2] >> 28) & 1u;
+    const unsigned leaf7ebx = v.maxLeaf >= 7 ? v.leaf7[1] : 0u;
+    const bool avx2 = (leaf7ebx >> 5) & 1u;
     // AVX-512 Foundation, Doubleword and Quadword, Byte and Word, Vector Length.
-    const bool avx512 = ((leaf7[1] >> 16) & 1u) && ((leaf7[1] >> 17) & 1u) &&
-                        ((leaf7[1] >> 30) & 1u) && ((leaf7[1] >> 31) & 1u);
-    bool osYmm = false, osZmm = false;
-    if (osxsave && avx) {
-        // XCR0 bits 1 and 2: the OS saves the SSE and the upper YMM halves.
-#if defined(_MSC_VER)
-        const unsigned long long xcr0 = _xgetbv(0);
-#else
-        unsigned lo = 0, hi = 0;
-        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-        const unsigned long long xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
-#endif
-        osYmm = (xcr0 & 6u) == 6u;
-        // Bits 5 to 7: the opmask registers, the upper halves of ZMM0-15 and ZMM16-31.
-        osZmm = osYmm && (xcr0 & 0xE0u) == 0xE0u;
-    }
+    const bool avx512 = ((leaf7ebx >> 16) & 1u) && ((leaf7ebx >> 17) & 1u) &&
+                        ((leaf7ebx >> 30) & 1u) && ((leaf7ebx >> 31) & 1u);
+    // XCR0 bits 1 and 2: the OS saves the SSE and the upper YMM halves; bits 5 to 7: the opmask
+    // registers, the upper halves of ZMM0-15 and ZMM16-31.
+    const bool osYmm = osxsave && avx && (v.xcr0 & 6u) == 6u;
+    const bool osZmm = osYmm && (v.xcr0 & 0xE0u) == 0xE0u;
     if (sse2 && sse41 && avx2 && avx512 && osZmm)
         return Path::Avx512;
     if (sse2 && sse41 && avx2 && osYmm)
@@ -127,8 +102,54 @@ inline Path cpuBestPath() {
         return Path::Sse41;
     if (sse2)
         return Path::Sse2;
-#endif
     return Path::Scalar;
+}
+
+#if OMBREL_KERNELS_X86
+// This processor's values.
+inline CpuidValues readCpuid() {
+    CpuidValues v;
+#if defined(_MSC_VER)
+    int r[4];
+    __cpuid(r, 0);
+    v.maxLeaf = static_cast<unsigned>(r[0]);
+    __cpuid(r, 1);
+    for (int i = 0; i < 4; ++i)
+        v.leaf1[i] = static_cast<unsigned>(r[i]);
+    if (v.maxLeaf >= 7) {
+        __cpuidex(r, 7, 0);
+        for (int i = 0; i < 4; ++i)
+            v.leaf7[i] = static_cast<unsigned>(r[i]);
+    }
+#else
+    v.maxLeaf = static_cast<unsigned>(__get_cpuid_max(0, nullptr));
+    __get_cpuid(1, &v.leaf1[0], &v.leaf1[1], &v.leaf1[2], &v.leaf1[3]);
+    if (v.maxLeaf >= 7)
+        __cpuid_count(7, 0, v.leaf7[0], v.leaf7[1], v.leaf7[2], v.leaf7[3]);
+#endif
+    if ((v.leaf1[2] >> 27) & 1u) { // OSXSAVE: XGETBV may be executed
+#if defined(_MSC_VER)
+        v.xcr0 = _xgetbv(0);
+#else
+        unsigned lo = 0, hi = 0;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        v.xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
+#endif
+    }
+    return v;
+}
+#endif
+
+// The fastest path this processor can run: neon on AArch64. Scalar when the vector paths are not
+// built (OMBREL_SIMD off, or neither an x86-64 nor an AArch64 target).
+inline Path cpuBestPath() {
+#if OMBREL_KERNELS_NEON
+    return Path::Neon;
+#elif OMBREL_KERNELS_X86
+    return bestPath(readCpuid());
+#else
+    return Path::Scalar;
+#endif
 }
 
 struct PathChoice {

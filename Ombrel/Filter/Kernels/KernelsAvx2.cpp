@@ -50,6 +50,15 @@ struct Avx2 {
     }
 
     static void put(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+    // Streaming stores, for store32<true>: see Sse2Traits.h.
+    static constexpr int kStreamAlignment = 32;
+    template <bool kStream>
+    static void putAs(void* p, I v) {
+        if constexpr (kStream)
+            _mm256_stream_si256(static_cast<__m256i*>(p), v);
+        else
+            put(p, v);
+    }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
@@ -98,19 +107,24 @@ struct Avx2 {
         put(p, _mm256_shuffle_epi8(planes, order));
     }
 
-    static F dec16(I c) {
-        return _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_set1_ps(1.0f / 32768.0f));
-    }
+    // Channel units (see Sse2Traits.h) times 2^-15, exact.
+    static F dec16(F units) { return _mm256_mul_ps(units, _mm256_set1_ps(1.0f / 32768.0f)); }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
+        load16Units(p, a, r, g, b);
+        r = dec16(r);
+        g = dec16(g);
+        b = dec16(b);
+    }
+    static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         const I v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const I v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 4));
         const I t0 = _mm256_unpacklo_epi16(v0, v1), t1 = _mm256_unpackhi_epi16(v0, v1);
         const I ar = _mm256_unpacklo_epi16(t0, t1), gb = _mm256_unpackhi_epi16(t0, t1);
         const I z = _mm256_setzero_si256();
         a = _mm256_unpacklo_epi16(ar, z);
-        r = dec16(_mm256_unpackhi_epi16(ar, z));
-        g = dec16(_mm256_unpacklo_epi16(gb, z));
-        b = dec16(_mm256_unpackhi_epi16(gb, z));
+        r = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(ar, z));
+        g = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(gb, z));
+        b = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(gb, z));
     }
     static void store16(PF_Pixel16* p, I a, F red, F green, F blue) {
         const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));
@@ -137,12 +151,13 @@ struct Avx2 {
         b = _mm256_loadu_ps(f + 24);
         transpose(a, r, g, b);
     }
+    template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         transpose(a, r, g, b);
-        put(p, _mm256_castps_si256(a));
-        put(p + 2, _mm256_castps_si256(r));
-        put(p + 4, _mm256_castps_si256(g));
-        put(p + 6, _mm256_castps_si256(b));
+        putAs<kStream>(p, _mm256_castps_si256(a));
+        putAs<kStream>(p + 2, _mm256_castps_si256(r));
+        putAs<kStream>(p + 4, _mm256_castps_si256(g));
+        putAs<kStream>(p + 6, _mm256_castps_si256(b));
     }
 };
 

@@ -102,6 +102,15 @@ struct Avx512 {
     }
 
     static void put(void* p, I v) { _mm512_storeu_si512(p, v); }
+    // Streaming stores, for store32<true>: see Sse2Traits.h.
+    static constexpr int kStreamAlignment = 64;
+    template <bool kStream>
+    static void putAs(void* p, I v) {
+        if constexpr (kStream)
+            _mm512_stream_si512(static_cast<__m512i*>(p), v);
+        else
+            put(p, v);
+    }
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
@@ -145,19 +154,23 @@ struct Avx512 {
         put(p, _mm512_mask_blend_epi8(alphaBytes, colours, raw));
     }
 
-    // Channel c * 2^-15, exact.
-    static F dec16(I c) {
-        return _mm512_mul_ps(_mm512_cvtepi32_ps(c), _mm512_set1_ps(1.0f / 32768.0f));
-    }
+    // Channel units (see Sse2Traits.h) times 2^-15, exact.
+    static F dec16(F units) { return _mm512_mul_ps(units, _mm512_set1_ps(1.0f / 32768.0f)); }
     static I channelWords(int k) { return _mm512_load_si512(kChannelWords[k].w); }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
+        load16Units(p, a, r, g, b);
+        r = dec16(r);
+        g = dec16(g);
+        b = dec16(b);
+    }
+    static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         const I v0 = _mm512_loadu_si512(p);
         const I v1 = _mm512_loadu_si512(p + 8);
         const __mmask32 low = 0x55555555u;
         a = _mm512_maskz_permutex2var_epi16(low, v0, channelWords(0), v1);
-        r = dec16(_mm512_maskz_permutex2var_epi16(low, v0, channelWords(1), v1));
-        g = dec16(_mm512_maskz_permutex2var_epi16(low, v0, channelWords(2), v1));
-        b = dec16(_mm512_maskz_permutex2var_epi16(low, v0, channelWords(3), v1));
+        r = _mm512_cvtepi32_ps(_mm512_maskz_permutex2var_epi16(low, v0, channelWords(1), v1));
+        g = _mm512_cvtepi32_ps(_mm512_maskz_permutex2var_epi16(low, v0, channelWords(2), v1));
+        b = _mm512_cvtepi32_ps(_mm512_maskz_permutex2var_epi16(low, v0, channelWords(3), v1));
     }
     // The quantiser: v > 32768 gives 32768, the rest is truncated, and negatives and NaN (which
     // truncates to INT_MIN) end as 0.
@@ -197,12 +210,13 @@ struct Avx512 {
         b = _mm512_loadu_ps(f + 48);
         transpose(a, r, g, b);
     }
+    template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         transpose(a, r, g, b);
-        put(p, _mm512_castps_si512(a));
-        put(p + 4, _mm512_castps_si512(r));
-        put(p + 8, _mm512_castps_si512(g));
-        put(p + 12, _mm512_castps_si512(b));
+        putAs<kStream>(p, _mm512_castps_si512(a));
+        putAs<kStream>(p + 4, _mm512_castps_si512(r));
+        putAs<kStream>(p + 8, _mm512_castps_si512(g));
+        putAs<kStream>(p + 12, _mm512_castps_si512(b));
     }
 };
 

@@ -111,16 +111,23 @@ struct Neon {
         vst1q_u32(reinterpret_cast<std::uint32_t*>(p), pixels);
     }
 
-    // Channel c * 2^-15, exact.
-    static F dec16(uint16x4_t c) {
-        return vmulq_n_f32(vcvtq_f32_u32(vmovl_u16(c)), 1.0f / 32768.0f);
-    }
+    // Channel c as an integer-valued float, and c * 2^-15, exact.
+    static F units16(uint16x4_t c) { return vcvtq_f32_u32(vmovl_u16(c)); }
+    static F dec16(uint16x4_t c) { return vmulq_n_f32(units16(c), 1.0f / 32768.0f); }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         const uint16x4x4_t v = vld4_u16(reinterpret_cast<const std::uint16_t*>(p));
         a = vmovl_u16(v.val[0]);
         r = dec16(v.val[1]);
         g = dec16(v.val[2]);
         b = dec16(v.val[3]);
+    }
+    // load16 without the scaling by 2^-15 (the 16-bit YUV kernels work in channel units).
+    static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
+        const uint16x4x4_t v = vld4_u16(reinterpret_cast<const std::uint16_t*>(p));
+        a = vmovl_u16(v.val[0]);
+        r = units16(v.val[1]);
+        g = units16(v.val[2]);
+        b = units16(v.val[3]);
     }
     // The quantised channels are at most 32768 and alpha at most 65535: narrowing keeps them.
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {

@@ -44,6 +44,11 @@ struct RowKernels {
     // The BGRA worlds' (8 and 32 bits); null where the path has none, which runs the scalar code.
     RowKernel<PixelBGRA8> row8Bgra[kKernelConversions];
     RowKernel<PixelBGRAFloat> row32Bgra[kKernelConversions];
+    // The ARGB 32-bit kernels with streaming stores (past the caches, for frames larger than
+    // them): the same bytes, dst aligned to streamAlignment bytes. Null, and streamAlignment 0,
+    // on a path without them.
+    int streamAlignment;
+    RowKernel<PF_PixelFloat> stream32[kKernelConversions];
 };
 
 // The kernels of a path, or null for the scalar path and for a path this build or CPU lacks.

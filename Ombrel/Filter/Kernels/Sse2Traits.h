@@ -63,6 +63,16 @@ struct Sse2 {
     }
 
     static void put(void* p, I v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+    // Streaming stores, for store32<true>: p aligned to the vector (store32 writes whole vectors
+    // at offsets that keep it so once the row's first pixel is aligned).
+    static constexpr int kStreamAlignment = 16;
+    template <bool kStream>
+    static void putAs(void* p, I v) {
+        if constexpr (kStream)
+            _mm_stream_si128(static_cast<__m128i*>(p), v);
+        else
+            put(p, v);
+    }
 
     // Byte k (0..3) of each 32-bit lane, which holds one pixel.
     template <int K>
@@ -99,19 +109,25 @@ struct Sse2 {
         put(p, pixels);
     }
 
-    // Channel c * 2^-15, exact.
-    static F dec16(I c) { return _mm_mul_ps(_mm_cvtepi32_ps(c), _mm_set1_ps(1.0f / 32768.0f)); }
-    // Four pixels into alpha (zero-extended) and three decoded channels.
+    // A channel in channel units (0..65535, exact as a float) times 2^-15, exact.
+    static F dec16(F units) { return _mm_mul_ps(units, _mm_set1_ps(1.0f / 32768.0f)); }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
+        load16Units(p, a, r, g, b);
+        r = dec16(r);
+        g = dec16(g);
+        b = dec16(b);
+    }
+    // Four pixels into alpha (zero-extended) and three channels in channel units.
+    static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         const I v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const I v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
         const I t0 = _mm_unpacklo_epi16(v0, v1), t1 = _mm_unpackhi_epi16(v0, v1);
         const I ar = _mm_unpacklo_epi16(t0, t1), gb = _mm_unpackhi_epi16(t0, t1);
         const I z = _mm_setzero_si128();
         a = _mm_unpacklo_epi16(ar, z);
-        r = dec16(_mm_unpackhi_epi16(ar, z));
-        g = dec16(_mm_unpacklo_epi16(gb, z));
-        b = dec16(_mm_unpackhi_epi16(gb, z));
+        r = _mm_cvtepi32_ps(_mm_unpackhi_epi16(ar, z));
+        g = _mm_cvtepi32_ps(_mm_unpacklo_epi16(gb, z));
+        b = _mm_cvtepi32_ps(_mm_unpackhi_epi16(gb, z));
     }
     // Lanes in 0..65535 to 16 bits: shifted into the signed range so that packs cannot saturate.
     static I pack16(I x, I y) {
@@ -138,12 +154,13 @@ struct Sse2 {
         b = _mm_loadu_ps(f + 12);
         _MM_TRANSPOSE4_PS(a, r, g, b);
     }
+    template <bool kStream = false>
     static void store32(PF_PixelFloat* p, F a, F r, F g, F b) {
         _MM_TRANSPOSE4_PS(a, r, g, b);
-        put(p, _mm_castps_si128(a));
-        put(p + 1, _mm_castps_si128(r));
-        put(p + 2, _mm_castps_si128(g));
-        put(p + 3, _mm_castps_si128(b));
+        putAs<kStream>(p, _mm_castps_si128(a));
+        putAs<kStream>(p + 1, _mm_castps_si128(r));
+        putAs<kStream>(p + 2, _mm_castps_si128(g));
+        putAs<kStream>(p + 3, _mm_castps_si128(b));
     }
 };
 
