@@ -11,7 +11,8 @@
 // Two encodings exist, differing in exactly two ways. Windows (and the Linux section): integers
 // little-endian, so four-character codes read reversed in the file, and the entry point under
 // "8664" (64-bit x86 Windows). macOS: integers big-endian, so codes read in their natural order,
-// and the entry point under "mi64" (64-bit Intel macOS).
+// and the entry point under "mi64" (64-bit Intel macOS) and again, right after it, under "ma64"
+// (64-bit ARM macOS), the same function name: one PiPL for both slices of the universal binary.
 #pragma once
 
 #include <array>
@@ -56,11 +57,12 @@ enum class ByteOrder { Little, Big };
 
 struct Encoding {
     ByteOrder order;
-    std::uint32_t entryPointKey; // the property that names the entry point on that platform
+    std::uint32_t entryPointKey;       // the property that names the entry point on that platform
+    std::uint32_t secondEntryPointKey; // another architecture's, right after it; 0 for none
 };
 
-inline constexpr Encoding kWindows{ByteOrder::Little, fourCC("8664")};
-inline constexpr Encoding kMacIntel{ByteOrder::Big, fourCC("mi64")};
+inline constexpr Encoding kWindows{ByteOrder::Little, fourCC("8664"), 0};
+inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), fourCC("ma64")};
 
 enum class Data {
     FourCC,    // 32-bit code
@@ -136,20 +138,37 @@ constexpr std::size_t padded(std::size_t n) {
 inline constexpr std::size_t kHeaderSize = 10;
 inline constexpr std::size_t kPropertyHeaderSize = 16;
 
-constexpr std::size_t encodedSize() {
-    std::size_t n = kHeaderSize;
+// How often a property is stored in the given encoding: the entry point once per key.
+constexpr std::size_t copiesIn(const Property& p, const Encoding& encoding) {
+    return p.key == kWindows.entryPointKey && encoding.secondEntryPointKey != 0 ? 2 : 1;
+}
+
+constexpr std::size_t propertyCount(const Encoding& encoding) {
+    std::size_t n = 0;
     for (const Property& p : kProperties)
-        n += kPropertyHeaderSize + padded(dataLength(p));
+        n += copiesIn(p, encoding);
     return n;
 }
 
-using Bytes = std::array<std::uint8_t, encodedSize()>;
+constexpr std::size_t encodedSize(const Encoding& encoding) {
+    std::size_t n = kHeaderSize;
+    for (const Property& p : kProperties)
+        n += copiesIn(p, encoding) * (kPropertyHeaderSize + padded(dataLength(p)));
+    return n;
+}
+
+template <std::size_t N>
+using EncodedBytes = std::array<std::uint8_t, N>;
+// The Windows resource and the Linux section.
+using Bytes = EncodedBytes<encodedSize(kWindows)>;
+using MacBytes = EncodedBytes<encodedSize(kMac)>;
 
 namespace detail {
 
+template <std::size_t N>
 struct Writer {
     ByteOrder order;
-    Bytes bytes{};
+    EncodedBytes<N> bytes{};
     std::size_t at = 0;
 
     constexpr void u8(std::uint32_t v) { bytes[at++] = static_cast<std::uint8_t>(v & 0xFFu); }
@@ -175,52 +194,61 @@ struct Writer {
 
 } // namespace detail
 
-constexpr Bytes encode(const Encoding& encoding) {
-    detail::Writer w{encoding.order};
+template <std::size_t N>
+constexpr void encodeProperty(detail::Writer<N>& w, const Property& p, std::uint32_t key) {
+    const std::size_t length = dataLength(p);
+    w.u32(kVendor);
+    w.u32(key);
+    w.u32(0);
+    w.u32(static_cast<std::uint32_t>(length));
+    const std::size_t start = w.at;
+    switch (p.data) {
+    case Data::FourCC:
+    case Data::Long:
+        w.u32(p.value);
+        break;
+    case Data::Short:
+        w.u16(p.value);
+        break;
+    case Data::ShortPair:
+        w.u16(p.value);
+        w.u16(p.value2);
+        break;
+    case Data::PascalZ:
+    case Data::Pascal:
+        w.u8(static_cast<std::uint32_t>(textLength(p.text)));
+        w.text(p.text, textLength(p.text));
+        if (p.data == Data::PascalZ)
+            w.u8(0);
+        break;
+    case Data::CString16:
+        w.text(p.text, textLength(p.text));
+        break;
+    }
+    w.at = start + padded(length); // the array starts zeroed: padding stays 0
+}
+
+template <std::size_t N>
+constexpr EncodedBytes<N> encode(const Encoding& encoding) {
+    detail::Writer<N> w{encoding.order};
     w.u16(1);
     w.u32(0);
-    w.u32(static_cast<std::uint32_t>(kPropertyCount));
+    w.u32(static_cast<std::uint32_t>(propertyCount(encoding)));
     for (const Property& p : kProperties) {
-        const std::size_t length = dataLength(p);
-        w.u32(kVendor);
-        w.u32(keyIn(p, encoding));
-        w.u32(0);
-        w.u32(static_cast<std::uint32_t>(length));
-        const std::size_t start = w.at;
-        switch (p.data) {
-        case Data::FourCC:
-        case Data::Long:
-            w.u32(p.value);
-            break;
-        case Data::Short:
-            w.u16(p.value);
-            break;
-        case Data::ShortPair:
-            w.u16(p.value);
-            w.u16(p.value2);
-            break;
-        case Data::PascalZ:
-        case Data::Pascal:
-            w.u8(static_cast<std::uint32_t>(textLength(p.text)));
-            w.text(p.text, textLength(p.text));
-            if (p.data == Data::PascalZ)
-                w.u8(0);
-            break;
-        case Data::CString16:
-            w.text(p.text, textLength(p.text));
-            break;
-        }
-        w.at = start + padded(length); // the array starts zeroed: padding stays 0
+        encodeProperty(w, p, keyIn(p, encoding));
+        if (copiesIn(p, encoding) == 2)
+            encodeProperty(w, p, encoding.secondEntryPointKey);
     }
     return w.bytes;
 }
 
 // The Windows resource and the Linux section.
-inline constexpr Bytes kBytes = encode(kWindows);
+inline constexpr Bytes kBytes = encode<sizeof(Bytes)>(kWindows);
 static_assert(kBytes.size() == 314);
 
-// The 'PiPL' resource of the macOS bundle's resource file.
-inline constexpr Bytes kMacBytes = encode(kMacIntel);
+// The 'PiPL' resource of the macOS bundle's resource file: thirteen properties, the entry point
+// under "mi64" and "ma64".
+inline constexpr MacBytes kMacBytes = encode<sizeof(MacBytes)>(kMac);
 
 // The macOS resource: type 'PiPL' (not the Windows "PIPL"), the same identifier.
 inline constexpr std::uint32_t kMacResourceType = fourCC("PiPL");

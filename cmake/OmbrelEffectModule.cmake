@@ -7,7 +7,7 @@
 #
 # On macOS the module is the bundle <name>.plugin, its PiPL in Resources/<name>.rsrc
 # (OmbrelMacBundle.cmake). It is built for CMAKE_OSX_ARCHITECTURES, which CMakeLists.txt sets to
-# x86_64 for every target (the module links the same objects as the tests).
+# x86_64 and arm64 for every target (the module links the same objects as the tests).
 include(OmbrelMacBundle)
 
 function(ombrel_add_effect_module name)
@@ -40,11 +40,7 @@ function(ombrel_add_effect_module name)
       target_link_options(${name} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
     endif()
   elseif(APPLE)
-    # The PiPL names the entry point for 64-bit Intel only ("mi64").
-    if(NOT "x86_64" IN_LIST CMAKE_OSX_ARCHITECTURES)
-      message(FATAL_ERROR "${name}.plugin: CMAKE_OSX_ARCHITECTURES must include x86_64, the "
-        "only architecture its PiPL names an entry point for (it is '${CMAKE_OSX_ARCHITECTURES}')")
-    endif()
+    ombrel_check_bundle_architectures(${name} "${CMAKE_OSX_ARCHITECTURES}")
     ombrel_configure_bundle_files(${name} "${CMAKE_CURRENT_BINARY_DIR}/${name}-mac")
     set(rsrc "${CMAKE_CURRENT_BINARY_DIR}/${name}-mac/${name}.rsrc")
     ombrel_add_resource_file("${rsrc}")

@@ -10,6 +10,26 @@ set(OMBREL_BUNDLE_PACKAGE_TYPE "eFKT") # an effect
 set(OMBREL_BUNDLE_SIGNATURE "FXTC")
 set(OMBREL_BUNDLE_ID_PREFIX "org.ombrel")
 
+# The architectures the PiPL names an entry point for ("mi64" and "ma64", OmbrelPiPL.h): the
+# bundle's binary may hold slices for these and no others, since the host refuses a slice whose
+# architecture the PiPL does not name.
+set(OMBREL_BUNDLE_ARCHITECTURES x86_64 arm64)
+
+# Stops the configure step unless every architecture of `archs` is one the PiPL names.
+function(ombrel_check_bundle_architectures name archs)
+  if(NOT archs)
+    message(FATAL_ERROR "${name}.plugin: CMAKE_OSX_ARCHITECTURES is empty; give "
+      "'${OMBREL_BUNDLE_ARCHITECTURES}' or one of them")
+  endif()
+  foreach(arch IN LISTS archs)
+    if(NOT arch IN_LIST OMBREL_BUNDLE_ARCHITECTURES)
+      message(FATAL_ERROR "${name}.plugin: CMAKE_OSX_ARCHITECTURES has '${arch}', which its PiPL "
+        "names no entry point for (it names '${OMBREL_BUNDLE_ARCHITECTURES}'; the list is "
+        "'${archs}')")
+    endif()
+  endforeach()
+endfunction()
+
 # Writes <name>'s Info.plist and PkgInfo into <dir> at configure time and sets, in the caller's
 # scope, <name>_BUNDLE_INFO_PLIST and <name>_BUNDLE_PKGINFO to their paths.
 function(ombrel_configure_bundle_files name dir)

@@ -4,7 +4,8 @@
 #
 #   ombrel_ensure_deps tool   what building and running ombrel-render needs
 #   ombrel_ensure_deps test   that, plus the tests', benchmarks' and checks' packages, and the
-#                             Windows cross build's (compiler, GoogleTest sources, wine)
+#                             Windows cross build's (compiler, GoogleTest sources, wine) and the
+#                             aarch64 cross build's (compiler, qemu)
 # Extra package names may follow the group.
 
 # Building the module and ombrel-render.
@@ -17,6 +18,9 @@ OMBREL_DEPS_TEST=(libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev openi
 # The Windows module and its tests: mingw-w64 with the posix thread model, GoogleTest built from
 # source for it, and wine to run what it builds.
 OMBREL_DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+# The 64-bit ARM Linux module and its tests: the cross compiler (with the target's C and C++
+# libraries under /usr/aarch64-linux-gnu) and qemu's user-mode emulation to run what it builds.
+OMBREL_DEPS_ARM64=(g++-aarch64-linux-gnu qemu-user)
 
 ombrel_ensure_deps() {
     local group="${1:-test}"
@@ -24,7 +28,7 @@ ombrel_ensure_deps() {
     local wanted=("${OMBREL_DEPS_TOOL[@]}")
     case "$group" in
     tool) ;;
-    test) wanted+=("${OMBREL_DEPS_TEST[@]}" "${OMBREL_DEPS_WINDOWS[@]}") ;;
+    test) wanted+=("${OMBREL_DEPS_TEST[@]}" "${OMBREL_DEPS_WINDOWS[@]}" "${OMBREL_DEPS_ARM64[@]}") ;;
     *)
         echo "ombrel_ensure_deps: unknown group '$group'" >&2
         return 2

@@ -172,6 +172,12 @@ FAULTS = [
             ("Tools/ombrel-render/AtomicFile.cpp", "while (fs::exists(fs::symlink_status(temp_, ec)));", "while (fs::exists(temp_, ec));"),
         ],
     ),
+    (
+        "the macOS PiPL naming the entry point for 64-bit Intel only (no arm64 slice could load)",
+        [
+            ("OmbrelPiPL.h", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), fourCC("ma64")};""", """inline constexpr Encoding kMac{ByteOrder::Big, fourCC("mi64"), 0};"""),
+        ],
+    ),
 ]
 
 

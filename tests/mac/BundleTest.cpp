@@ -64,13 +64,18 @@ TEST(MacBundle, ResourceFileHoldsOnlyThePiPLWithTheLinuxModulesValues) {
         OmbrelHost::decodePiPL(resources[0].data, OmbrelHost::kMacIntelPiPL);
     const OmbrelHost::PiPL elf =
         OmbrelHost::decodePiPL(OmbrelHost::readModulePiPL(kElfModule), OmbrelHost::kWindowsPiPL);
-    ASSERT_EQ(mac.properties.size(), 12u);
+    // The Linux section's twelve, "8664" become "mi64" followed by "ma64" naming the same function.
+    ASSERT_EQ(mac.properties.size(), 13u);
     ASSERT_EQ(elf.properties.size(), 12u);
-    for (std::size_t i = 0; i < 12; ++i) {
+    for (std::size_t i = 0, m = 0; i < 12; ++i, ++m) {
         SCOPED_TRACE(elf.properties[i].key);
-        EXPECT_EQ(mac.properties[i].key,
-                  elf.properties[i].key == "8664" ? "mi64" : elf.properties[i].key);
-        EXPECT_EQ(mac.properties[i].text, elf.properties[i].text);
+        const bool entryPoint = elf.properties[i].key == "8664";
+        EXPECT_EQ(mac.properties[m].key, entryPoint ? "mi64" : elf.properties[i].key);
+        EXPECT_EQ(mac.properties[m].text, elf.properties[i].text);
+        if (entryPoint) {
+            EXPECT_EQ(mac.properties[++m].key, "ma64");
+            EXPECT_EQ(mac.properties[m].text, elf.properties[i].text);
+        }
     }
     EXPECT_EQ(mac.entryPoint, "EntryPointFunc");
 }

@@ -22,17 +22,18 @@ ProgramRun run(std::vector<std::string> args) {
     return {code, out.str(), err.str()};
 }
 
-TEST(BundleTool, InfoPrintsTheTwelvePropertiesWithTheEntryPointUnderMi64) {
+TEST(BundleTool, InfoPrintsTheThirteenPropertiesWithTheEntryPointUnderMi64AndMa64) {
     const ProgramRun r = run({"--info"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const std::string expected = std::string("Module: ") + OMBREL_MAC_BUNDLE_PATH +
                                  "\n"
-                                 "PiPL: 12 properties\n"
+                                 "PiPL: 13 properties\n"
                                  "  8BIM kind  eFKT\n"
                                  "  8BIM name  OmbrelColorSpaceConversion\n"
                                  "  8BIM catg  Ombrel\n"
                                  "  8BIM mi64  EntryPointFunc\n"
+                                 "  8BIM ma64  EntryPointFunc\n"
                                  "  8BIM ePVR  2.0\n"
                                  "  8BIM eSVR  13.0\n"
                                  "  8BIM eVER  0x00080601\n"

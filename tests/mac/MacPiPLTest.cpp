@@ -15,9 +15,11 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // The Windows bytes turned into what the macOS bytes must be: walk the layout, reverse every
-// integer field in place, leave text alone, and put "mi64" where "8664" stands.
+// integer field in place, leave text alone, put "mi64" where "8664" stands and repeat that
+// property under "ma64" right after it; the property count grows by one.
 Bytes windowsToMac(const Bytes& w) {
     Bytes m = w;
+    std::size_t armCopyAt = 0, armCopySize = 0;
     auto reverse = [&](std::size_t at, std::size_t n) {
         std::reverse(m.begin() + static_cast<std::ptrdiff_t>(at),
                      m.begin() + static_cast<std::ptrdiff_t>(at + n));
@@ -56,25 +58,37 @@ Bytes windowsToMac(const Bytes& w) {
         case OmbrelPiPL::Data::CString16:
             break;
         }
-        at = data + (length + 3) / 4 * 4;
+        const std::size_t end = data + (length + 3) / 4 * 4;
+        if (entryPoint) {
+            armCopyAt = end;
+            armCopySize = end - at;
+        }
+        at = end;
     }
     EXPECT_EQ(at, w.size());
+    EXPECT_NE(armCopySize, 0u);
+    Bytes arm(m.begin() + static_cast<std::ptrdiff_t>(armCopyAt - armCopySize),
+              m.begin() + static_cast<std::ptrdiff_t>(armCopyAt));
+    const std::string armKey = "ma64";
+    for (std::size_t k = 0; k < armKey.size(); ++k)
+        arm.at(4 + k) = static_cast<std::uint8_t>(armKey[k]);
+    m.insert(m.begin() + static_cast<std::ptrdiff_t>(armCopyAt), arm.begin(), arm.end());
+    ++m[9]; // the count's low byte, big-endian
     return m;
 }
 
 const Bytes kWindows(OmbrelPiPL::kBytes.begin(), OmbrelPiPL::kBytes.end());
 const Bytes kMac(OmbrelPiPL::kMacBytes.begin(), OmbrelPiPL::kMacBytes.end());
 
-TEST(MacPiPL, DiffersFromTheWindowsOneOnlyInByteOrderAndTheEntryPointKey) {
+TEST(MacPiPL, DiffersFromTheWindowsOneOnlyInByteOrderAndTheEntryPointKeys) {
     EXPECT_EQ(windowsToMac(kWindows), kMac);
-    // And the difference is real: same size, other bytes.
-    ASSERT_EQ(kMac.size(), kWindows.size());
-    EXPECT_NE(kMac, kWindows);
+    // One property more: the entry point's 16-byte header and 16 bytes of name.
+    EXPECT_EQ(kMac.size(), kWindows.size() + 32);
 }
 
 TEST(MacPiPL, FourCharacterCodesReadInTheirNaturalOrder) {
     const std::string text(kMac.begin(), kMac.end());
-    for (const char* code : {"8BIMkind", "eFKT", "8BIMmi64", "ePVR", "eGL2", "aeFL"})
+    for (const char* code : {"8BIMkind", "eFKT", "8BIMmi64", "8BIMma64", "ePVR", "eGL2", "aeFL"})
         EXPECT_NE(text.find(code), std::string::npos) << code;
     EXPECT_EQ(text.find("8664"), std::string::npos);
     EXPECT_EQ(text.find("MIB8"), std::string::npos);
@@ -83,15 +97,20 @@ TEST(MacPiPL, FourCharacterCodesReadInTheirNaturalOrder) {
 TEST(MacPiPL, DecodesToTheSameValuesAsTheWindowsOne) {
     const OmbrelHost::PiPL mac = OmbrelHost::decodePiPL(kMac, OmbrelHost::kMacIntelPiPL);
     const OmbrelHost::PiPL windows = OmbrelHost::decodePiPL(kWindows, OmbrelHost::kWindowsPiPL);
-    ASSERT_EQ(mac.properties.size(), windows.properties.size());
-    for (std::size_t i = 0; i < mac.properties.size(); ++i) {
-        const auto& m = mac.properties[i];
-        const auto& w = windows.properties[i];
-        SCOPED_TRACE(w.key);
-        EXPECT_EQ(m.vendor, w.vendor);
-        EXPECT_EQ(m.key, w.key == "8664" ? "mi64" : w.key);
-        EXPECT_EQ(m.id, w.id);
-        EXPECT_EQ(m.text, w.text);
+    ASSERT_EQ(mac.properties.size(), windows.properties.size() + 1);
+    // The Windows properties with "ma64" after "8664": the same name under both Mac keys.
+    std::size_t i = 0;
+    for (const auto& w : windows.properties) {
+        for (const char* armKey : {"", "ma64"}) {
+            if (*armKey && w.key != "8664")
+                continue;
+            const auto& m = mac.properties[i++];
+            SCOPED_TRACE(m.key);
+            EXPECT_EQ(m.vendor, w.vendor);
+            EXPECT_EQ(m.key, *armKey ? armKey : w.key == "8664" ? "mi64" : w.key);
+            EXPECT_EQ(m.id, w.id);
+            EXPECT_EQ(m.text, w.text);
+        }
     }
     EXPECT_EQ(mac.kind, "eFKT");
     EXPECT_EQ(mac.name, windows.name);
@@ -102,6 +121,8 @@ TEST(MacPiPL, DecodesToTheSameValuesAsTheWindowsOne) {
     EXPECT_EQ(mac.outFlags, windows.outFlags);
     EXPECT_EQ(mac.outFlags2, windows.outFlags2);
     ASSERT_NE(mac.find("mi64"), nullptr);
+    ASSERT_NE(mac.find("ma64"), nullptr);
+    EXPECT_EQ(mac.find("ma64")->text, "EntryPointFunc");
     EXPECT_EQ(mac.find("8664"), nullptr);
 }
 

@@ -45,7 +45,8 @@ std::string refusal(const Bytes& file) {
 // Every field of the one-resource file, read with plain offsets rather than the reader.
 TEST(ResourceFileWriter, KeepsTheFormatsStructuralRules) {
     const Bytes f = piplFile();
-    const std::uint32_t dataLength = 4 + 314;
+    const auto pipl = static_cast<std::uint32_t>(OmbrelPiPL::kMacBytes.size());
+    const std::uint32_t dataLength = 4 + pipl;
     const std::uint32_t mapOffset = 256 + dataLength;
     const std::uint32_t mapLength = 28 + 2 + 8 + 12; // header, type count, one type, one ref
     ASSERT_EQ(f.size(), mapOffset + mapLength);
@@ -55,7 +56,7 @@ TEST(ResourceFileWriter, KeepsTheFormatsStructuralRules) {
     EXPECT_EQ(be(f, 12, 4), mapLength);
     for (std::size_t i = 16; i < 256; ++i)
         ASSERT_EQ(f[i], 0) << "reserved byte " << i;
-    EXPECT_EQ(be(f, 256, 4), 314u); // the resource's length, then its bytes
+    EXPECT_EQ(be(f, 256, 4), pipl); // the resource's length, then its bytes
     EXPECT_TRUE(
         std::equal(OmbrelPiPL::kMacBytes.begin(), OmbrelPiPL::kMacBytes.end(), f.begin() + 260));
 
@@ -145,17 +146,19 @@ TEST(ResourceFileReader, RefusesEveryTruncation) {
 struct Damage {
     const char* what;
     std::function<void(Bytes&)> apply;
-    const char* message;
+    std::string message;
 };
 
 TEST(ResourceFileReader, RefusesInconsistentFilesSayingWhy) {
-    // Offsets within the one-resource file.
-    const std::size_t map = 256 + 318, types = map + 28, ref = types + 10;
+    // Offsets within the one-resource file: its data is the PiPL after its 4-byte length.
+    const std::size_t data = 4 + OmbrelPiPL::kMacBytes.size();
+    const std::size_t map = 256 + data, types = map + 28, ref = types + 10;
+    const std::string dataText = std::to_string(data);
     const std::vector<Damage> cases = {
         {"data longer than the file", [](Bytes& f) { setBe(f, 8, 1000, 4); },
          "truncated resource file: the header puts 1000 bytes of data at 256"},
         {"map past the end", [&](Bytes& f) { setBe(f, 4, map + 1, 4); },
-         "truncated resource file: the header puts the 50-byte map at 575"},
+         "truncated resource file: the header puts the 50-byte map at " + std::to_string(map + 1)},
         {"data over the header", [](Bytes& f) { setBe(f, 0, 8, 4); },
          "overlaps the 16-byte header"},
         {"map inside the data", [](Bytes& f) { setBe(f, 4, 300, 4); }, "overlap"},
@@ -175,10 +178,13 @@ TEST(ResourceFileReader, RefusesInconsistentFilesSayingWhy) {
          "the reference list of 2 'PiPL' resources"},
         {"reference list past the map", [&](Bytes& f) { setBe(f, types + 8, 40, 2); },
          "the reference list of 1 'PiPL' resources"},
-        {"data offset past the data", [&](Bytes& f) { setBe(f, ref + 5, 318, 3); },
+        {"data offset past the data",
+         [&](Bytes& f) { setBe(f, ref + 5, static_cast<std::uint32_t>(data), 3); },
          "the length of 'PiPL' resource 16000"},
-        {"resource longer than the data", [](Bytes& f) { setBe(f, 256, 315, 4); },
-         "the 315 bytes of 'PiPL' resource 16000 (bytes 4 to 319) lies past the 318-byte data"},
+        {"resource longer than the data",
+         [&](Bytes& f) { setBe(f, 256, static_cast<std::uint32_t>(data - 3), 4); },
+         "the " + std::to_string(data - 3) + " bytes of 'PiPL' resource 16000 (bytes 4 to " +
+             std::to_string(data + 1) + ") lies past the " + dataText + "-byte data"},
         {"name past the map", [&](Bytes& f) { setBe(f, ref + 2, 0, 2); },
          "the name of 'PiPL' resource 16000"},
     };
@@ -235,7 +241,8 @@ TEST(ResourceFileReader, RefusesReferencesThatShareData) {
 
 TEST(ResourceFileReader, SaysWhenThereIsNoPiPL) {
     Bytes noTypes = piplFile();
-    setBe(noTypes, 256 + 318 + 28, 0xFFFF, 2); // counts are stored minus one: no types
+    const std::size_t map = 256 + 4 + OmbrelPiPL::kMacBytes.size();
+    setBe(noTypes, map + 28, 0xFFFF, 2); // counts are stored minus one: no types
     ASSERT_TRUE(OmbrelHost::readResourceFile(noTypes).empty());
     const std::vector<Bytes> files = {
         OmbrelMac::writeResourceFile({{code("PiPL"), 16001, {1}}}),

@@ -100,8 +100,9 @@ def check(bundle, executable):
         if pipl_version != info.get("CFBundleShortVersionString"):
             problems.append(f"{rsrc.name}: the effect version {pipl_version} is not the bundle's "
                             f"{info.get('CFBundleShortVersionString')!r}")
-    if "mi64" not in props:
-        problems.append(f"{rsrc.name}: no entry point for 64-bit Intel (mi64)")
+    for key, arch in (("mi64", "64-bit Intel"), ("ma64", "64-bit ARM")):
+        if props.get(key, b"").rstrip(b"\0") != b"EntryPointFunc":
+            problems.append(f"{rsrc.name}: no entry point EntryPointFunc for {arch} ({key})")
     return problems
 
 

@@ -24,6 +24,7 @@
 #include "OmbrelPiPL.h"
 #include "RawFiles.h"
 #include "RunTool.h"
+#include "SameBytes.h"
 
 using namespace OmbrelRenderTest;
 using OmbrelHost::Depth;
@@ -157,21 +158,6 @@ TEST(WindowsModuleHere, AboutAndRenderingFailClearly) {
 
 // ---- Same bytes from both builds ---------------------------------------------------------------
 
-// Where two outputs first differ, as a pixel and channel at the given depth.
-std::string firstDifference(const std::string& a, const std::string& b, Depth depth, int width) {
-    if (a.size() != b.size())
-        return std::to_string(a.size()) + " bytes against " + std::to_string(b.size());
-    const auto at =
-        static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
-    if (at == a.size())
-        return "none";
-    const std::size_t pixel = at / OmbrelHost::pixelBytes(depth);
-    const std::size_t channel =
-        at % OmbrelHost::pixelBytes(depth) / (OmbrelHost::pixelBytes(depth) / 4);
-    return "pixel " + std::to_string(pixel % static_cast<std::size_t>(width)) + "," +
-           std::to_string(pixel / static_cast<std::size_t>(width)) + ", channel " + "ARGB"[channel];
-}
-
 // A Windows program's output as a Linux one writes it: its lines end in CR LF.
 std::string withoutCarriageReturns(std::string text) {
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
@@ -197,54 +183,6 @@ TEST(SameBytes, OmbrelRenderExeWritesWhatOmbrelRenderWrites) {
     const std::string a = readText(native / "x.raw"), b = readText(windows / "x.raw");
     EXPECT_EQ(a.size(), 1024u * 512u * 8u);
     EXPECT_TRUE(a == b) << "first difference: " << firstDifference(a, b, Depth::Bits16, 1024);
-}
-
-// Floats the C libraries and code generators of the two systems could treat differently.
-constexpr float kInf = std::numeric_limits<float>::infinity();
-const float kSpecial[] = {
-    std::numeric_limits<float>::quiet_NaN(),
-    -std::numeric_limits<float>::quiet_NaN(),
-    std::bit_cast<float>(0x7F800001u), // signalling NaN
-    std::bit_cast<float>(0x7FC12345u), // NaN with a payload
-    kInf,
-    -kInf,
-    0.0f,
-    -0.0f,
-    std::numeric_limits<float>::denorm_min(),
-    -std::numeric_limits<float>::denorm_min(),
-    std::bit_cast<float>(0x007FFFFFu), // largest denormal
-    std::numeric_limits<float>::min(),
-    std::numeric_limits<float>::max(),
-    -std::numeric_limits<float>::max(),
-    1.0f,
-    std::nextafter(1.0f, 2.0f),
-    std::nextafter(1.0f, 0.0f),
-    1.5f,
-    2.0f,
-    1e30f,
-    -0.25f,
-    -1.0f,
-    -1e30f,
-    0.5f,
-    std::nextafter(0.5f, 0.0f),
-    1.0f / 3.0f,
-};
-
-// Each special value alone in each channel of an ordinary colour, in all three colour channels
-// at once, and beside two others.
-Image specialFrame() {
-    const int n = static_cast<int>(std::size(kSpecial));
-    Image image(n, 6, Depth::Bits32);
-    for (int i = 0; i < n; ++i) {
-        const float v = kSpecial[i];
-        const float w = kSpecial[(i + 7) % n], z = kSpecial[(i + 13) % n];
-        const PF_PixelFloat rows[] = {{v, 0.25f, 0.5f, 0.75f}, {0.5f, v, 0.6f, 0.2f},
-                                      {1.0f, 0.9f, v, 0.1f},   {0.75f, 0.3f, 0.4f, v},
-                                      {1.0f, v, v, v},         {v, v, w, z}};
-        for (int y = 0; y < 6; ++y)
-            image.row<PF_PixelFloat>(y)[i] = rows[y];
-    }
-    return image;
 }
 
 // Every kernel path, each on both systems: the vector kernels are where the two compilers'

@@ -1,6 +1,6 @@
 // The conversion filter's row kernels written once over an instruction-set traits struct S, and
 // included by each instruction-set unit (KernelsSse2.cpp, KernelsSse41.cpp, KernelsAvx2.cpp,
-// KernelsAvx512.cpp).
+// KernelsAvx512.cpp, KernelsNeon.cpp).
 //
 // Everything here is in an unnamed namespace on purpose: each unit is compiled with its own ISA
 // flags, and an inline function shared between units could be kept by the linker in its AVX2

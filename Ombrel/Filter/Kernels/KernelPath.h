@@ -4,16 +4,17 @@
 // sources will choose without reaching into the effect.
 //
 //   OMBREL_KERNEL unset, empty or "auto"   the fastest path this CPU and build have
-//   OMBREL_KERNEL=scalar|sse2|sse41|avx2|avx512
+//   OMBREL_KERNEL=scalar|sse2|sse41|avx2|avx512 (x86-64), scalar|neon (AArch64)
 //                                          that path; one the CPU or build lacks falls back to the
-//                                          fastest one below it; an unknown value counts as auto
+//                                          fastest one below it (an x86 path asked for on AArch64,
+//                                          or neon on x86-64, to the fastest the CPU has); an
+//                                          unknown value counts as auto
 //
 // Every path gives the same bytes; the scalar one is the reference the others are tested against.
 #pragma once
 
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 #if !defined(OMBREL_SIMD_OFF) && (defined(__x86_64__) || defined(_M_X64))
 #define OMBREL_KERNELS_X86 1
@@ -26,20 +27,45 @@
 #define OMBREL_KERNELS_X86 0
 #endif
 
+// NEON is part of every AArch64 processor: no run-time check.
+#if !defined(OMBREL_SIMD_OFF) && (defined(__aarch64__) || defined(_M_ARM64))
+#define OMBREL_KERNELS_NEON 1
+#else
+#define OMBREL_KERNELS_NEON 0
+#endif
+
 namespace Ombrel::Kernels {
 
-// In order of speed; each x86 path needs the instruction sets of those before it.
-enum class Path { Scalar = 0, Sse2 = 1, Sse41 = 2, Avx2 = 3, Avx512 = 4 };
+// The x86 paths in order of speed, each needing the instruction sets of those before it; then
+// AArch64's one.
+enum class Path { Scalar = 0, Sse2 = 1, Sse41 = 2, Avx2 = 3, Avx512 = 4, Neon = 5 };
+inline constexpr int kPathCount = 6;
 
-// Every path, slowest first, and the vector ones among them.
+// Every path of this build's processor family, slowest first, and the vector ones among them.
+#if OMBREL_KERNELS_NEON
+inline constexpr Path kPaths[] = {Path::Scalar, Path::Neon};
+inline constexpr Path kVectorPaths[] = {Path::Neon};
+#else
 inline constexpr Path kPaths[] = {Path::Scalar, Path::Sse2, Path::Sse41, Path::Avx2, Path::Avx512};
 inline constexpr Path kVectorPaths[] = {Path::Sse2, Path::Sse41, Path::Avx2, Path::Avx512};
+#endif
 
 // The path's name, as OMBREL_KERNEL takes it.
 inline const char* pathName(Path path) {
-    static const char* const names[] = {"scalar", "sse2", "sse41", "avx2", "avx512"};
+    static const char* const names[kPathCount] = {"scalar", "sse2",   "sse41",
+                                                  "avx2",   "avx512", "neon"};
     const int i = static_cast<int>(path);
-    return i >= 0 && i < static_cast<int>(std::size(names)) ? names[i] : "scalar";
+    return i >= 0 && i < kPathCount ? names[i] : "scalar";
+}
+
+// Whether a processor whose fastest path is `best` runs `path`: scalar everywhere, neon only
+// beside neon, an x86 path where best is that one or a faster one.
+inline bool runsOn(Path path, Path best) {
+    if (path == Path::Scalar)
+        return true;
+    if (path == Path::Neon || best == Path::Neon)
+        return path == best;
+    return path <= best;
 }
 
 // What the path rule reads of the processor: CPUID leaves 1 and 7 (sub-leaf 0), and XCR0, the
@@ -114,10 +140,12 @@ inline CpuidValues readCpuid() {
 }
 #endif
 
-// The fastest path this processor can run. Scalar when the vector paths are not built
-// (OMBREL_SIMD off, or not an x86-64 target).
+// The fastest path this processor can run: neon on AArch64. Scalar when the vector paths are not
+// built (OMBREL_SIMD off, or neither an x86-64 nor an AArch64 target).
 inline Path cpuBestPath() {
-#if OMBREL_KERNELS_X86
+#if OMBREL_KERNELS_NEON
+    return Path::Neon;
+#elif OMBREL_KERNELS_X86
     return bestPath(readCpuid());
 #else
     return Path::Scalar;
@@ -136,10 +164,11 @@ inline PathChoice choosePath(Path best, const char* request) {
         return {best, best == Path::Scalar ? "no vector path in this build or on this CPU"
                                            : "the fastest path this CPU has"};
     }
-    for (const Path p : kPaths) {
+    for (int i = 0; i < kPathCount; ++i) {
+        const Path p = static_cast<Path>(i);
         if (std::strcmp(request, pathName(p)) != 0)
             continue;
-        if (p <= best)
+        if (runsOn(p, best))
             return {p, "OMBREL_KERNEL asks for it"};
         return {best, "OMBREL_KERNEL asks for a path this CPU or build lacks; the fastest below"};
     }

@@ -3,6 +3,9 @@
 //
 // The pixel shuffles work within each 128-bit half, so the lanes hold the pixels in a permuted
 // order; the stores undo exactly the permutation of the loads.
+// Empty when compiled for another processor (the other slice of a universal macOS build).
+#if defined(__x86_64__) || defined(_M_X64)
+
 #include <immintrin.h>
 
 #include "Ombrel/Filter/Kernels/KernelBody.h"
@@ -166,3 +169,5 @@ const RowKernels& avx2Kernels() {
 }
 
 } // namespace Ombrel::Kernels
+
+#endif // x86-64

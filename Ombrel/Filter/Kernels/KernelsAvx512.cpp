@@ -8,6 +8,9 @@
 // The 8-bit and 32-bit pixel shuffles work within each 128-bit quarter, so the lanes hold the
 // pixels in a permuted order; the stores undo exactly the permutation of the loads. The 16-bit
 // loads and stores keep the pixels in order.
+// Empty when compiled for another processor (the other slice of a universal macOS build).
+#if defined(__x86_64__) || defined(_M_X64)
+
 #include <immintrin.h>
 
 // GCC 12's AVX-512 intrinsics start some results from a deliberately undefined vector, which its
@@ -225,3 +228,5 @@ const RowKernels& avx512Kernels() {
 }
 
 } // namespace Ombrel::Kernels
+
+#endif // x86-64

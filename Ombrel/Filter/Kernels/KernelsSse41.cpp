@@ -1,5 +1,8 @@
 // The SSE4.1 row kernels: SSE2's, with blends, an exact floor, byte shuffles to spread the 8-bit
 // channels and unsigned 16-bit packing.
+// Empty when compiled for another processor (the other slice of a universal macOS build).
+#if defined(__x86_64__) || defined(_M_X64)
+
 #include <smmintrin.h>
 
 #include "Ombrel/Filter/Kernels/Sse2Traits.h"
@@ -78,3 +81,5 @@ const RowKernels& sse41Kernels() {
 }
 
 } // namespace Ombrel::Kernels
+
+#endif // x86-64

@@ -20,12 +20,14 @@ const RowKernels& sse2Kernels();
 const RowKernels& sse41Kernels();
 const RowKernels& avx2Kernels();
 const RowKernels& avx512Kernels();
+#elif OMBREL_KERNELS_NEON
+const RowKernels& neonKernels();
 #endif
 
 const RowKernels* rowKernels(Path path) {
 #if OMBREL_KERNELS_X86
     static const Path best = cpuBestPath();
-    if (path > best)
+    if (!runsOn(path, best))
         return nullptr;
     switch (path) {
     case Path::Sse2:
@@ -37,8 +39,12 @@ const RowKernels* rowKernels(Path path) {
     case Path::Avx512:
         return &avx512Kernels();
     case Path::Scalar:
+    case Path::Neon:
         break;
     }
+#elif OMBREL_KERNELS_NEON
+    if (path == Path::Neon)
+        return &neonKernels();
 #else
     (void)path;
 #endif

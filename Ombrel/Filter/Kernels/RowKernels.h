@@ -1,5 +1,5 @@
-// Vector row kernels of the conversion filter, one set per x86 path, and the process's choice
-// among them.
+// Vector row kernels of the conversion filter, one set per x86 path and one for NEON, and the
+// process's choice among them.
 //
 // A row kernel converts `count` pixels of a row, `count` a multiple of `lanes`, a vector at a
 // time; the caller handles what is left of a row (RowKernels::lanes pixels at most). Each pixel
