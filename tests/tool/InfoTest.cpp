@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Info.h"
 
 using namespace OmbrelRender;
@@ -41,6 +43,21 @@ TEST(Info, AnOmbrelKernelValueTheRuleDoesNotKnowIsWarnedOf) {
         said += "' is not a kernel path (scalar, ";
         EXPECT_NE(warning->find(said), std::string::npos) << *warning;
     }
+}
+
+TEST(Info, AForgedModulesStringsReachTheTerminalEscaped) {
+    // A bundle whose CFBundleExecutable and PiPL name carry escape sequences and newlines.
+    OmbrelHost::ModuleFile file;
+    file.path = "forged.plugin";
+    file.platform = "macOS";
+    file.binary = "forged.plugin/Contents/MacOS/\x1b]0;owned\x07x\ny";
+    OmbrelHost::PiPL pipl;
+    pipl.properties.push_back({"8BIM", "name", 0, {}, "\x1b[2Jname\r\nline"});
+    const std::string text = foreignModuleText(file, pipl);
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text; // four lines, no more
+    EXPECT_NE(text.find("\\e[2Jname\\r\\nline"), std::string::npos) << text;
+    EXPECT_NE(text.find("MacOS/\\e]0;owned\\x07x\\ny (for macOS)"), std::string::npos) << text;
 }
 
 TEST(Info, AboutTextBecomesLines) {
