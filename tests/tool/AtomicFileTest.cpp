@@ -108,7 +108,7 @@ TEST(AtomicFile, ANameTakenByADanglingLinkIsSkippedLikeAnyOther) {
     const std::string tag = ".ombrel-render-" + std::to_string(processId()) + "-";
     ASSERT_EQ(probe.rfind(tag, 0), 0u) << probe;
     const unsigned long serial = std::stoul(probe.substr(tag.size()));
-    fs::create_symlink("nowhere", folder / temporaryName("t.raw", processId(), serial + 1));
+    fs::create_symlink("nowhere", folder.path() / temporaryName("t.raw", processId(), serial + 1));
     EXPECT_NO_THROW(writeBytesAtomically(folder / "t.raw", std::vector<std::uint8_t>{1, 2}));
     EXPECT_EQ(readText(folder / "t.raw"), "\1\2");
 }
