@@ -63,25 +63,22 @@ void RegularFile::read(std::uint64_t offset, std::uint8_t* out, std::size_t coun
 
 #else
 
-namespace {
-
-fs::file_type typeOf(mode_t mode) {
-    if (S_ISREG(mode))
+fs::file_type fileTypeOfMode(unsigned mode) {
+    const mode_t m = static_cast<mode_t>(mode);
+    if (S_ISREG(m))
         return fs::file_type::regular;
-    if (S_ISDIR(mode))
+    if (S_ISDIR(m))
         return fs::file_type::directory;
-    if (S_ISFIFO(mode))
+    if (S_ISFIFO(m))
         return fs::file_type::fifo;
-    if (S_ISCHR(mode))
+    if (S_ISCHR(m))
         return fs::file_type::character;
-    if (S_ISBLK(mode))
+    if (S_ISBLK(m))
         return fs::file_type::block;
-    if (S_ISSOCK(mode))
+    if (S_ISSOCK(m))
         return fs::file_type::socket;
     return fs::file_type::unknown;
 }
-
-} // namespace
 
 RegularFile::RegularFile(const fs::path& path) {
     // The type is checked on the name first, so a FIFO is never opened (opening one waits for a
@@ -90,12 +87,12 @@ RegularFile::RegularFile(const fs::path& path) {
     if (::stat(path.c_str(), &info) != 0)
         throw HostError(errno == ENOENT ? std::string("no such file") : systemCause(errno));
     if (!S_ISREG(info.st_mode))
-        throw HostError(notARegularFile(typeOf(info.st_mode)));
+        throw HostError(notARegularFile(fileTypeOfMode(info.st_mode)));
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         throw HostError("cannot open: " + systemCause(errno));
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const std::string why = notARegularFile(typeOf(info.st_mode));
+        const std::string why = notARegularFile(fileTypeOfMode(info.st_mode));
         ::close(fd);
         throw HostError(why);
     }

@@ -24,6 +24,10 @@ enum class Endian { little, big };
 // What a parser may copy out of one file in all: blocks read from disk plus bytes returned.
 inline constexpr std::uint64_t kReaderBudget = 64u << 20;
 
+// The kind of file a POSIX st_mode says (regular, directory, FIFO, ...), for the causes that
+// name it. POSIX systems only.
+std::filesystem::file_type fileTypeOfMode(unsigned mode);
+
 // A regular file open for reading at any offset. Refuses, without opening it, what is missing or
 // not a regular file (a FIFO would block the open, a device has no end), and checks the type
 // again on what was opened. Throws HostError with the cause ("is a FIFO", "no such file").

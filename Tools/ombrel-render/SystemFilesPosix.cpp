@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "Host/ByteReader.h"
 #include "SystemFiles.h"
 #include "ToolError.h"
 
@@ -20,22 +21,6 @@ std::string systemCause(int error) {
     if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
         text[0] = static_cast<char>(text[0] - 'A' + 'a');
     return text;
-}
-
-fs::file_type typeOf(mode_t mode) {
-    if (S_ISREG(mode))
-        return fs::file_type::regular;
-    if (S_ISDIR(mode))
-        return fs::file_type::directory;
-    if (S_ISFIFO(mode))
-        return fs::file_type::fifo;
-    if (S_ISCHR(mode))
-        return fs::file_type::character;
-    if (S_ISBLK(mode))
-        return fs::file_type::block;
-    if (S_ISSOCK(mode))
-        return fs::file_type::socket;
-    return fs::file_type::unknown;
 }
 
 class Descriptor {
@@ -64,14 +49,16 @@ InputFile::InputFile(const fs::path& path) {
         throw ToolError("cannot read: " +
                         (errno == ENOENT ? std::string("no such file") : systemCause(errno)));
     if (!S_ISREG(info.st_mode))
-        throw ToolError("cannot read: " + notARegularFile(typeOf(info.st_mode)));
+        throw ToolError("cannot read: " +
+                        notARegularFile(OmbrelHost::fileTypeOfMode(info.st_mode)));
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         throw ToolError("cannot read: " + systemCause(errno));
     if (::fstat(fd.get(), &info) != 0)
         throw ToolError("cannot read: " + systemCause(errno));
     if (!S_ISREG(info.st_mode))
-        throw ToolError("cannot read: " + notARegularFile(typeOf(info.st_mode)));
+        throw ToolError("cannot read: " +
+                        notARegularFile(OmbrelHost::fileTypeOfMode(info.st_mode)));
     size_ = static_cast<std::uint64_t>(info.st_size);
     handle_ = fd.release();
 }
@@ -135,7 +122,8 @@ void checkReplaceable(const fs::path& file) {
     if (::stat(file.c_str(), &info) == 0) {
         // Renaming over a device or a FIFO would put a file in its place.
         if (!S_ISREG(info.st_mode))
-            throw ToolError("cannot write: " + notARegularFile(typeOf(info.st_mode)));
+            throw ToolError("cannot write: " +
+                            notARegularFile(OmbrelHost::fileTypeOfMode(info.st_mode)));
         if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0)
             throw ToolError("cannot write: " + systemCause(errno) +
                             (errno == EACCES ? " (the file is read-only for this user)" : ""));

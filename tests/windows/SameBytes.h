@@ -11,7 +11,10 @@
 #include <limits>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "Host/OmbrelHost.h"
+#include "TempFolder.h"
 
 namespace OmbrelRenderTest {
 
@@ -80,6 +83,30 @@ inline Image specialFrame() {
             image.row<PF_PixelFloat>(y)[i] = rows[y];
     }
     return image;
+}
+
+// The outputs of ombrel-render-set (the chart in all six conversions at all three depths, and
+// `special` in all six) in two folders, compared byte for byte.
+inline void expectSameOutputs(const TempFolder& native, const TempFolder& other,
+                              const Image& special) {
+    ASSERT_EQ(native.entries(), other.entries());
+    EXPECT_EQ(native.entries().size(), 1u + 6u * 4u);
+    for (int from = 1; from <= 6; ++from) {
+        const std::string mode = std::to_string(from);
+        for (const Depth depth : {Depth::Bits8, Depth::Bits16, Depth::Bits32}) {
+            const std::string name =
+                "chart-" + mode + "-" + std::to_string(static_cast<int>(depth)) + ".raw";
+            const std::string a = readText(native / name), b = readText(other / name);
+            EXPECT_EQ(a.size(), 1024u * 512u * OmbrelHost::pixelBytes(depth)) << name;
+            EXPECT_TRUE(a == b) << name << ": first difference "
+                                << firstDifference(a, b, depth, 1024);
+        }
+        const std::string name = "special-" + mode + ".raw";
+        const std::string a = readText(native / name), b = readText(other / name);
+        EXPECT_EQ(a.size(), special.pixels.size()) << name;
+        EXPECT_TRUE(a == b) << name << ": first difference "
+                            << firstDifference(a, b, Depth::Bits32, special.width);
+    }
 }
 
 } // namespace OmbrelRenderTest
