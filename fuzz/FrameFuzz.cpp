@@ -2,8 +2,9 @@
 // pixel included), row padding of each world, pixel format (aliases and unknown codes), popup
 // value (any 32-bit integer), the host's thread count (negative, zero, more than the rows), the
 // request and maximum result rectangles, repeated or data-less smart renders, and pixel bytes
-// (NaN, infinities, denormals, 16-bit values above 32768). Each frame must answer as the effect
-// answers it (0, or 516 for an unknown format or missing pre-render data), match the one-thread
+// (NaN, infinities, denormals, 16-bit values above 32768), BGRA worlds and an output world of
+// another depth. Each frame must answer as the effect answers it (0, or 516 for an unknown
+// format, an output of another format or missing pre-render data), match the one-thread
 // scalar render of the filter run directly, leave its input alone and give back everything it took.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -112,10 +113,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                      : PF_PixelFormat_ARGB128;
     bool knownFormat = true;
     switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-        format = depth == Depth::Bits8    ? PF_PixelFormat_BGRA32
-                 : depth == Depth::Bits32 ? PF_PixelFormat_BGRA128
-                                          : format;
+    case 0: // BGRA worlds (there are none at 16 bits); the host moves the channels back
+        if (depth != Depth::Bits16) {
+            format = depth == Depth::Bits8 ? PF_PixelFormat_BGRA32 : PF_PixelFormat_BGRA128;
+            request.worldOrder = WorldOrder::Bgra;
+        }
         break;
     case 1:
         format = in.ConsumeIntegral<A_long>();
@@ -124,6 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       format == PF_PixelFormat_BGRA128;
         if (knownFormat) // a known code of another depth would be the host lying
             return 0;
+        break;
+    case 2: // an output world of another depth, which the effect must refuse untouched
+        request.outputFormat =
+            depth == Depth::Bits8 ? PF_PixelFormat_ARGB128 : PF_PixelFormat_ARGB32;
+        request.outputRowPadding = 16 * (request.outputRowPadding / px); // whole pixels of either
         break;
     default:
         break;
@@ -137,7 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     world.effect.setPopup(popup);
     Faults& faults = world.host.faults();
     faults.reportedThreads = threads;
-    faults.reportedPixelFormat = format;
+    if (request.worldOrder == WorldOrder::Argb && !request.outputFormat)
+        faults.reportedPixelFormat = format;
     const FrameResult r = world.effect.render(request);
     faults = Faults{};
 
@@ -145,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("pre-render failed");
     if (r.renderErrs.size() != static_cast<std::size_t>(request.smartRenders))
         fail("the host sent another number of smart renders");
-    const bool shouldFail = request.withoutPreRenderData || !knownFormat;
+    const bool shouldFail =
+        request.withoutPreRenderData || !knownFormat || request.outputFormat.has_value();
     const Image expected = direct(input, popup);
     for (std::size_t k = 0; k < r.renderErrs.size(); ++k) {
         if (shouldFail) {
