@@ -19,17 +19,6 @@ namespace OmbrelHost {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string systemCause(int error) {
-    std::string text = std::generic_category().message(error);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
-} // namespace
-
 #if defined(_WIN32)
 
 RegularFile::RegularFile(const fs::path& path) {

@@ -1,6 +1,7 @@
 #include "Host/Text.h"
 
 #include <cstdio>
+#include <system_error>
 
 namespace OmbrelHost {
 
@@ -53,6 +54,13 @@ std::string withArticle(std::string_view noun) {
     const bool vowel =
         !noun.empty() && std::string_view("AEIOUaeiou").find(noun[0]) != std::string_view::npos;
     return (vowel ? "an " : "a ") + std::string(noun);
+}
+
+std::string systemCause(int error) {
+    std::string text = std::generic_category().message(error);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
 }
 
 } // namespace OmbrelHost

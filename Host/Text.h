@@ -23,6 +23,10 @@ std::string asciiLower(std::string_view text);
 // "is a device", "is a socket", else "is not a regular file".
 std::string notARegularFile(std::filesystem::file_type type);
 
+// The system's text for an errno value, its first letter lowered to follow a colon: "no such
+// file or directory", "permission denied".
+std::string systemCause(int error);
+
 // "an ELF module", "a PE module": the noun with the article its first letter calls for.
 std::string withArticle(std::string_view noun);
 

@@ -101,21 +101,37 @@ Ombrel::BPC bpcOf(int depth) {
     return depth == 0 ? Ombrel::BPC_8 : depth == 1 ? Ombrel::BPC_16 : Ombrel::BPC_32;
 }
 
-// The filter alone on one path, one thread, the whole frame as one region.
-void kernelBench(benchmark::State& state, int depth, int type, Path path) {
-    const Frame& src = frame(depth);
-    std::vector<std::uint8_t> out(src.bytes.size());
-    PF_LayerDef dstDef = src.def;
-    dstDef.data = reinterpret_cast<PF_Pixel*>(out.data());
-    PF_LayerDef srcDef = src.def;
+// The filter over the test frame of a depth into an output of the same shape, which is touched
+// (written) before any run, as a host's reused worlds are. Not movable: the layers point into it.
+struct FilterOnFrame {
+    FilterOnFrame(int depth, int type)
+        : src(frame(depth)), out(src.bytes.size(), 1), srcDef(src.def),
+          dstDef(withData(src.def, out.data())), input(&in, &outData, &srcDef, bpcOf(depth)),
+          output(&in, &outData, &dstDef, bpcOf(depth)),
+          filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type))) {}
+    FilterOnFrame(const FilterOnFrame&) = delete;
+    FilterOnFrame& operator=(const FilterOnFrame&) = delete;
+
+    static PF_LayerDef withData(PF_LayerDef def, std::uint8_t* data) {
+        def.data = reinterpret_cast<PF_Pixel*>(data);
+        return def;
+    }
+
+    const Frame& src;
+    std::vector<std::uint8_t> out;
+    PF_LayerDef srcDef, dstDef;
     PF_InData in{};
     PF_OutData outData{};
-    Ombrel::Layer input(&in, &outData, &srcDef, bpcOf(depth));
-    Ombrel::Layer output(&in, &outData, &dstDef, bpcOf(depth));
-    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type)));
+    Ombrel::Layer input, output;
+    ColorSpaceConversion filter;
+};
+
+// The filter alone on one path, one thread, the whole frame as one region.
+void kernelBench(benchmark::State& state, int depth, int type, Path path) {
+    FilterOnFrame f(depth, type);
     for (auto _ : state) {
-        filter.executeOnPath(input, output, input.getSize(), path);
-        benchmark::DoNotOptimize(out.data());
+        f.filter.executeOnPath(f.input, f.output, f.input.getSize(), path);
+        benchmark::DoNotOptimize(f.out.data());
         benchmark::ClobberMemory();
     }
 }
@@ -126,21 +142,12 @@ using Stores = ColorSpaceConversion::Stores;
 // stores into a warm destination: where streaming stores start to pay, by the bytes the region
 // moves (in and out).
 void storesBench(benchmark::State& state, int depth, int type, int rows, Stores stores) {
-    const Frame& src = frame(depth);
-    std::vector<std::uint8_t> out(src.bytes.size(), 1);
-    PF_LayerDef dstDef = src.def;
-    dstDef.data = reinterpret_cast<PF_Pixel*>(out.data());
-    PF_LayerDef srcDef = src.def;
-    PF_InData in{};
-    PF_OutData outData{};
-    Ombrel::Layer input(&in, &outData, &srcDef, bpcOf(depth));
-    Ombrel::Layer output(&in, &outData, &dstDef, bpcOf(depth));
-    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type)));
+    FilterOnFrame f(depth, type);
     const Ombrel::Rect region(0, 0, kWidth, rows);
     const Path path = Ombrel::Kernels::choosePath().path;
     for (auto _ : state) {
-        filter.executeOnPath(input, output, region, path, stores);
-        benchmark::DoNotOptimize(out.data());
+        f.filter.executeOnPath(f.input, f.output, region, path, stores);
+        benchmark::DoNotOptimize(f.out.data());
         benchmark::ClobberMemory();
     }
     state.counters["MB"] = 2.0 * kPixelBytes[depth] * kWidth * rows / 1e6;
@@ -202,21 +209,12 @@ Helper& helper() {
 // The scalar path on two threads, each converting half the rows: the scaling of work that is
 // limited by arithmetic, not memory.
 void kernelTwoThreadBench(benchmark::State& state, int depth, int type, Path path) {
-    const Frame& src = frame(depth);
-    std::vector<std::uint8_t> out(src.bytes.size());
-    PF_LayerDef dstDef = src.def;
-    dstDef.data = reinterpret_cast<PF_Pixel*>(out.data());
-    PF_LayerDef srcDef = src.def;
-    PF_InData in{};
-    PF_OutData outData{};
-    Ombrel::Layer input(&in, &outData, &srcDef, bpcOf(depth));
-    Ombrel::Layer output(&in, &outData, &dstDef, bpcOf(depth));
-    ColorSpaceConversion filter(ColorSpaceConversion::Parameter().setType(static_cast<Type>(type)));
+    FilterOnFrame f(depth, type);
     const Ombrel::Rect top(0, 0, kWidth, kHeight / 2), bottom(0, kHeight / 2, kWidth, kHeight);
     for (auto _ : state) {
-        helper().run([&] { filter.executeOnPath(input, output, top, path); },
-                     [&] { filter.executeOnPath(input, output, bottom, path); });
-        benchmark::DoNotOptimize(out.data());
+        helper().run([&] { f.filter.executeOnPath(f.input, f.output, top, path); },
+                     [&] { f.filter.executeOnPath(f.input, f.output, bottom, path); });
+        benchmark::DoNotOptimize(f.out.data());
         benchmark::ClobberMemory();
     }
 }

@@ -3,25 +3,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 #include <utility>
 
 #include "Host/ByteReader.h"
+#include "Host/Text.h"
 #include "SystemFiles.h"
 #include "ToolError.h"
 
 namespace OmbrelRender {
 
 namespace fs = std::filesystem;
+using OmbrelHost::systemCause;
 
 namespace {
-
-std::string systemCause(int error) {
-    std::string text = std::generic_category().message(error);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
 
 class Descriptor {
 public:
