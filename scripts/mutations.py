@@ -122,6 +122,18 @@ FAULTS = [
         ],
     ),
     (
+        "HLS to RGB gives m2 below 60 degrees too (the ramp's lanes left out of the flat part)",
+        [
+            ("Ombrel/Filter/Kernels/KernelBody.h", "const M<S> flat = butNot(below(a, 180.0f), rising);", "const M<S> flat = below(a, 180.0f);"),
+        ],
+    ),
+    (
+        "the two-vector step reads its second vector's pixels from the first's place",
+        [
+            ("Ombrel/Filter/Kernels/TwiceTraits.h", "S::load32(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);", "S::load32(p, a.hi, r.hi, g.hi, b.hi);"),
+        ],
+    ),
+    (
         "16-bit YUV in channel units offset by the decoded one half, not 2^14",
         [
             ("Ombrel/Filter/Kernels/KernelBody.h", "constexpr float kHalf = 16384.0f;", "constexpr float kHalf = 0.5f;"),

@@ -21,7 +21,8 @@
 // S provides (F: float vector, I: 32-bit integer vector, Mask: a comparison result, kLanes
 // pixels per vector):
 //   set1, zero, add, sub, mul, div, minps (a < b ? a : b), maxps (a > b ? a : b),
-//   lt, gt, ge, eq (ordered: false for NaN), ne (its complement), mandnot (a & ~b),
+//   lt, gt, ge, eq (ordered: false for NaN), ne (its complement), mandnot (a & ~b), ltBits and
+//   gtBits (a < b and a > b between the bit patterns as signed 32-bit integers),
 //   select(m, yes, no), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt
 //   (truncation), bitMask(i, k) (set where bit k of the integer lane is), clampUnit
 //   (ColorFloat::clamp(1) of one channel, then NaN read as 0), kMaskedArithmetic and either
@@ -135,6 +136,18 @@ M<S> operator!=(V<S> a, V<S> b) {
 template <class S>
 M<S> operator!=(V<S> a, float b) {
     return {S::ne(a.v, S::set1(b))};
+}
+// x < c and x > c for a constant c > 0 and any x but NaN, by the bit patterns as signed integers:
+// they order the non-negative floats as the floats are ordered, and every float with its sign bit
+// set (-0 included) below them, as x < c does for c > 0. One integer instruction, which some
+// processors run on more pipes than a float comparison.
+template <class S>
+M<S> below(V<S> x, float c) {
+    return {S::ltBits(x.v, S::set1(c))};
+}
+template <class S>
+M<S> above(V<S> x, float c) {
+    return {S::gtBits(x.v, S::set1(c))};
 }
 // a and not b
 template <class S>
@@ -264,14 +277,15 @@ void rgbToHsb(const Rgb<S>& c, Rgb<S>& o) {
     o.b = max;
 }
 
-// One channel of HLS to RGB; both ramps share one division. dm is m2 - m1.
+// One channel of HLS to RGB; both ramps share one division. dm is m2 - m1; a is never NaN.
+// The scalar chain (below 60 the rising ramp, below 180 m2, below 240 the falling ramp, else m1)
+// as two selects: m2 where 60 <= a < 180, else the ramp below 240 and m1 above.
 template <class S>
 V<S> hlsValue(V<S> m1, V<S> m2, V<S> dm, V<S> a) {
-    const M<S> rising = a < 60.0f;
+    const M<S> rising = below(a, 60.0f);
     const V<S> ramp = (dm * select(rising, a, 240.0f - a)) / 60.0f + m1;
-    V<S> value = select(a < 240.0f, ramp, m1);
-    value = select(a < 180.0f, m2, value);
-    return select(rising, ramp, value);
+    const M<S> flat = butNot(below(a, 180.0f), rising);
+    return select(flat, m2, select(below(a, 240.0f), ramp, m1));
 }
 
 // Decodes the stored hue fraction to degrees first. The hues lie in [0, 720), where fmodf(H,
@@ -284,11 +298,11 @@ void hlsToRgb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> l = stdMin(one, c.g);
     const V<S> s = stdMin(one, c.b);
     const M<S> grey = s == 0.0f;
-    const V<S> m2 = select(l < 0.5f, (s + 1.0f) * l, (s + l) - l * s);
+    const V<S> m2 = select(below(l, 0.5f), (s + 1.0f) * l, (s + l) - l * s);
     const V<S> m1 = (l + l) - m2;
     const V<S> dm = m2 - m1;
     V<S> a = h + 120.0f;
-    a = selectSub(a > 360.0f, a, 360.0f, a);
+    a = selectSub(above(a, 360.0f), a, 360.0f, a);
     o.r = select(grey, l, hlsValue(m1, m2, dm, a));
     o.g = select(grey, l, hlsValue(m1, m2, dm, h));
     a = h - 120.0f;

