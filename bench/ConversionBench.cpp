@@ -49,6 +49,7 @@ using Type = ColorSpaceConversion::Parameter::Type;
 
 constexpr int kWidth = 3840;
 constexpr int kHeight = 2160;
+constexpr int kResidentRows = 2; // of the cache-resident runs
 constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 
 const char* const kDepthNames[] = {"8-bit", "16-bit", "32-bit"};
@@ -134,6 +135,22 @@ void kernelBench(benchmark::State& state, int depth, int type, Path path) {
         benchmark::DoNotOptimize(f.out.data());
         benchmark::ClobberMemory();
     }
+}
+
+// The filter alone on one path over the frame's first two rows (7680 pixels, at most 123 KB in
+// and as much out), again and again: the arithmetic's speed with the rows in L2, apart from the
+// memory's. Ordinary stores.
+void residentBench(benchmark::State& state, int depth, int type, Path path) {
+    FilterOnFrame f(depth, type);
+    const Ombrel::Rect region(0, 0, kWidth, kResidentRows);
+    for (auto _ : state) {
+        f.filter.executeOnPath(f.input, f.output, region, path,
+                               ColorSpaceConversion::Stores::Ordinary);
+        benchmark::DoNotOptimize(f.out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth *
+                            kResidentRows);
 }
 
 using Stores = ColorSpaceConversion::Stores;
@@ -392,6 +409,10 @@ std::string kernelName(int depth, int type, Path path) {
     return std::string("kernel/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
            Ombrel::Kernels::pathName(path);
 }
+std::string residentName(int depth, int type, Path path) {
+    return std::string("resident/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
+           Ombrel::Kernels::pathName(path);
+}
 std::string hostName(int depth, int type, int threads) {
     return std::string("host/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
            std::to_string(threads) + " threads";
@@ -624,6 +645,9 @@ int main(int argc, char** argv) {
                                              depth, type, path)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
+                benchmark::RegisterBenchmark(residentName(depth, type, path).c_str(),
+                                             residentBench, depth, type, path)
+                    ->Unit(benchmark::kMicrosecond);
             }
 #if OMBREL_BENCH_HOST
             for (int threads : {1, 2})
