@@ -149,8 +149,7 @@ void residentBench(benchmark::State& state, int depth, int type, Path path) {
         benchmark::DoNotOptimize(f.out.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth *
-                            kResidentRows);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kResidentRows);
 }
 
 using Stores = ColorSpaceConversion::Stores;
@@ -645,8 +644,8 @@ int main(int argc, char** argv) {
                                              depth, type, path)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
-                benchmark::RegisterBenchmark(residentName(depth, type, path).c_str(),
-                                             residentBench, depth, type, path)
+                benchmark::RegisterBenchmark(residentName(depth, type, path).c_str(), residentBench,
+                                             depth, type, path)
                     ->Unit(benchmark::kMicrosecond);
             }
 #if OMBREL_BENCH_HOST
