@@ -123,16 +123,17 @@ struct Avx2 {
         g = dec16(g);
         b = dec16(b);
     }
+    // As in Sse2Traits.h, in each half: the lanes hold the pixels 0 1 4 5 | 2 3 6 7.
     static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
-        const I v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const I v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 4));
-        const I t0 = _mm256_unpacklo_epi16(v0, v1), t1 = _mm256_unpackhi_epi16(v0, v1);
-        const I ar = _mm256_unpacklo_epi16(t0, t1), gb = _mm256_unpackhi_epi16(t0, t1);
-        const I z = _mm256_setzero_si256();
-        a = _mm256_unpacklo_epi16(ar, z);
-        r = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(ar, z));
-        g = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(gb, z));
-        b = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(gb, z));
+        const F v0 = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
+        const F v1 = _mm256_loadu_ps(reinterpret_cast<const float*>(p + 4));
+        const I ar = _mm256_castps_si256(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
+        const I gb = _mm256_castps_si256(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
+        const I low = _mm256_set1_epi32(0xFFFF);
+        a = _mm256_and_si256(ar, low);
+        r = _mm256_cvtepi32_ps(_mm256_srli_epi32(ar, 16));
+        g = _mm256_cvtepi32_ps(_mm256_and_si256(gb, low));
+        b = _mm256_cvtepi32_ps(_mm256_srli_epi32(gb, 16));
     }
     static void store16(PF_Pixel16* p, I a, F red, F green, F blue) {
         const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));

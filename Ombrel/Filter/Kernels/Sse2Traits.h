@@ -123,17 +123,19 @@ struct Sse2 {
         g = dec16(g);
         b = dec16(b);
     }
-    // Four pixels into alpha (zero-extended) and three channels in channel units.
+    // Four pixels into alpha (zero-extended) and three channels in channel units. Each pixel is
+    // two 32-bit words, alpha | red << 16 and green | blue << 16: one shuffle gathers each kind
+    // of word and shifts and masks take the channels out (two shuffles, not eight unpacks).
     static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
-        const I v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const I v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
-        const I t0 = _mm_unpacklo_epi16(v0, v1), t1 = _mm_unpackhi_epi16(v0, v1);
-        const I ar = _mm_unpacklo_epi16(t0, t1), gb = _mm_unpackhi_epi16(t0, t1);
-        const I z = _mm_setzero_si128();
-        a = _mm_unpacklo_epi16(ar, z);
-        r = _mm_cvtepi32_ps(_mm_unpackhi_epi16(ar, z));
-        g = _mm_cvtepi32_ps(_mm_unpacklo_epi16(gb, z));
-        b = _mm_cvtepi32_ps(_mm_unpackhi_epi16(gb, z));
+        const F v0 = _mm_loadu_ps(reinterpret_cast<const float*>(p));
+        const F v1 = _mm_loadu_ps(reinterpret_cast<const float*>(p + 2));
+        const I ar = _mm_castps_si128(_mm_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
+        const I gb = _mm_castps_si128(_mm_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
+        const I low = _mm_set1_epi32(0xFFFF);
+        a = _mm_and_si128(ar, low);
+        r = _mm_cvtepi32_ps(_mm_srli_epi32(ar, 16));
+        g = _mm_cvtepi32_ps(_mm_and_si128(gb, low));
+        b = _mm_cvtepi32_ps(_mm_srli_epi32(gb, 16));
     }
     // Lanes in 0..65535 to 16 bits: shifted into the signed range so that packs cannot saturate.
     static I pack16(I x, I y) {

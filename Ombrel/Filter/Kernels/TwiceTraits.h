@@ -5,6 +5,8 @@
 // out-of-order window to reach the next vector. Same bytes as S, pixel by pixel.
 #pragma once
 
+#include "HostInterface/EffectInterface.h"
+
 namespace Ombrel::Kernels {
 namespace {
 
