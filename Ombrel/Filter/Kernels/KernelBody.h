@@ -34,7 +34,8 @@
 //   optionally load16Units (load16 without the final 2^-15: the channels as integer-valued
 //   floats), which the 16-bit YUV kernels use, and optionally kStreamAlignment with a store32
 //   template whose <true> form writes with streaming stores to addresses aligned to
-//   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches).
+//   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches), and
+//   optionally prefetch(p) (a hint to fetch the cache line at p; never faults).
 //
 // Channel order: the loads and stores work by memory position, so the body names the vectors for
 // the world's order. load32 and store32 hand over the four positions; in BGRA worlds position 0
@@ -44,6 +45,8 @@
 // forms load8(p, raw, r, g, b) and store8 gets 8-bit ARGB kernels and no 8-bit BGRA ones (those
 // frames run the scalar code).
 #pragma once
+
+#include <cstdint>
 
 #include "HostInterface/EffectInterface.h"
 #include "Ombrel/Filter/Kernels/RowKernels.h"
@@ -449,6 +452,39 @@ struct HasStreamingStores<S, decltype(void(S::kStreamAlignment))> {
     static constexpr bool value = true;
 };
 
+// Whether S has prefetch.
+template <class S, class = void>
+struct HasPrefetch {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasPrefetch<S, decltype(void(&S::prefetch))> {
+    static constexpr bool value = true;
+};
+
+// How far ahead of the pixels being read, in bytes, the row kernels ask for the source: a loop
+// with this much arithmetic per pixel keeps too few loads in flight for the hardware prefetchers
+// alone to hide the memory's latency once a frame is larger than the caches. On a Zen 3 core
+// 2048 was the best of 1024 to 4096 (16-bit YUV frames 10 % faster, 32-bit 5 to 20 %), and rows
+// that are already cached lose nothing measurable. Prefetches past a row's end are harmless hints.
+constexpr std::uintptr_t kPrefetchBytes = 2048;
+
+// Asks for the lines of the pixels kPrefetchBytes after those at p[x], one step's worth: every
+// line of it when a step reads at least a line, else one every line's worth of steps.
+template <class S, class P>
+void prefetchAhead(const P* p, int x) {
+    if constexpr (HasPrefetch<S>::value) {
+        constexpr int kLine = 64, kStepBytes = S::kLanes * int(sizeof(P));
+        const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(p + x) + kPrefetchBytes;
+        if constexpr (kStepBytes >= kLine) {
+            for (int l = 0; l < kStepBytes; l += kLine)
+                S::prefetch(reinterpret_cast<const void*>(ahead + l));
+        } else if (x % (kLine / kStepBytes * S::kLanes) == 0) {
+            S::prefetch(reinterpret_cast<const void*>(ahead));
+        }
+    }
+}
+
 // 16-bit YUV in channel units, 2^15 times the decoded values: the decode's multiplication by
 // 2^-15 and the quantiser's by 32768 drop out. Both formulas are sums and products by constants
 // of the channels (and of the offset 1/2, here 2^14), so every intermediate is 2^15 times the
@@ -463,6 +499,7 @@ template <class S, int T>
 void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
     constexpr float kHalf = 16384.0f;
     for (int x = 0; x < count; x += S::kLanes) {
+        prefetchAhead<S>(src, x);
         typename S::I alpha;
         Rgb<S> c, o, q;
         S::load16Units(src + x, alpha, c.r.v, c.g.v, c.b.v);
@@ -485,6 +522,7 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
         return;
     }
     for (int x = 0; x < count; x += S::kLanes) {
+        prefetchAhead<S>(src, x);
         typename S::I alpha;
         Rgb<S> c, o;
         if constexpr (D::kBits == 8)
@@ -506,6 +544,7 @@ void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>:
                   int count) {
     static_assert(!kStream || !isBgra(O), "streaming stores are made for ARGB worlds only");
     for (int x = 0; x < count; x += S::kLanes) {
+        prefetchAhead<S>(src, x);
         // The four channels by memory position, named for the order.
         typename S::F p0, p1, p2, p3;
         S::load32(reinterpret_cast<const PF_PixelFloat*>(src + x), p0, p1, p2, p3);

@@ -21,6 +21,7 @@ struct Avx2 {
     using Mask = __m256; // all ones in the lanes where it holds
     static constexpr bool kMaskedArithmetic = false;
 
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
     static F set1(float x) { return _mm256_set1_ps(x); }
     static F zero() { return _mm256_setzero_ps(); }
     static F add(F a, F b) { return _mm256_add_ps(a, b); }

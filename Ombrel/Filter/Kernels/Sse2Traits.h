@@ -17,6 +17,7 @@ struct Sse2 {
     using Mask = __m128; // all ones in the lanes where it holds
     static constexpr bool kMaskedArithmetic = false;
 
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
     static F set1(float x) { return _mm_set1_ps(x); }
     static F zero() { return _mm_setzero_ps(); }
     static F add(F a, F b) { return _mm_add_ps(a, b); }

@@ -25,6 +25,7 @@ struct Twice {
     static constexpr bool kMaskedArithmetic = S::kMaskedArithmetic;
     static constexpr int kStreamAlignment = S::kStreamAlignment;
 
+    static void prefetch(const void* p) { S::prefetch(p); }
     static F set1(float x) { return {S::set1(x), S::set1(x)}; }
     static F zero() { return {S::zero(), S::zero()}; }
 #define OMBREL_TWICE2(R, name)                                                                     \
