@@ -134,6 +134,13 @@ FAULTS = [
         ],
     ),
     (
+        "the 16-bit load keeps red's bits in the alpha lanes (the mask left out)",
+        [
+            ("Ombrel/Filter/Kernels/Sse2Traits.h", "a = _mm_and_si128(ar, low);", "a = ar;"),
+            ("Ombrel/Filter/Kernels/KernelsAvx2.cpp", "a = _mm256_and_si256(ar, low);", "a = ar;"),
+        ],
+    ),
+    (
         "16-bit YUV in channel units offset by the decoded one half, not 2^14",
         [
             ("Ombrel/Filter/Kernels/KernelBody.h", "constexpr float kHalf = 16384.0f;", "constexpr float kHalf = 0.5f;"),
