@@ -127,47 +127,42 @@ struct FilterOnFrame {
     ColorSpaceConversion filter;
 };
 
-// The filter alone on one path, one thread, the whole frame as one region.
-void kernelBench(benchmark::State& state, int depth, int type, Path path) {
-    FilterOnFrame f(depth, type);
+using Stores = ColorSpaceConversion::Stores;
+
+// Runs the filter over region on one path, one thread, again and again.
+void timeFilter(benchmark::State& state, FilterOnFrame& f, const Ombrel::Rect& region, Path path,
+                Stores stores) {
     for (auto _ : state) {
-        f.filter.executeOnPath(f.input, f.output, f.input.getSize(), path);
+        f.filter.executeOnPath(f.input, f.output, region, path, stores);
         benchmark::DoNotOptimize(f.out.data());
         benchmark::ClobberMemory();
     }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * region.getWidth() *
+                            region.getHeight());
+}
+
+// The filter alone on one path, the whole frame as one region, stores chosen by its size.
+void kernelBench(benchmark::State& state, int depth, int type, Path path) {
+    FilterOnFrame f(depth, type);
+    timeFilter(state, f, f.input.getSize(), path, Stores::BySize);
 }
 
 // The filter alone on one path over the frame's first two rows (7680 pixels, at most 123 KB in
-// and as much out), again and again: the arithmetic's speed with the rows in L2, apart from the
-// memory's. Ordinary stores.
+// and as much out): the arithmetic's speed with the rows in L2, apart from the memory's.
+// Ordinary stores.
 void residentBench(benchmark::State& state, int depth, int type, Path path) {
     FilterOnFrame f(depth, type);
-    const Ombrel::Rect region(0, 0, kWidth, kResidentRows);
-    for (auto _ : state) {
-        f.filter.executeOnPath(f.input, f.output, region, path,
-                               ColorSpaceConversion::Stores::Ordinary);
-        benchmark::DoNotOptimize(f.out.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kResidentRows);
+    timeFilter(state, f, Ombrel::Rect(0, 0, kWidth, kResidentRows), path, Stores::Ordinary);
 }
-
-using Stores = ColorSpaceConversion::Stores;
 
 // The first `rows` rows of a frame on the path the module chooses, with ordinary or streaming
 // stores into a warm destination: where streaming stores start to pay, by the bytes the region
 // moves (in and out).
 void storesBench(benchmark::State& state, int depth, int type, int rows, Stores stores) {
     FilterOnFrame f(depth, type);
-    const Ombrel::Rect region(0, 0, kWidth, rows);
-    const Path path = Ombrel::Kernels::choosePath().path;
-    for (auto _ : state) {
-        f.filter.executeOnPath(f.input, f.output, region, path, stores);
-        benchmark::DoNotOptimize(f.out.data());
-        benchmark::ClobberMemory();
-    }
+    timeFilter(state, f, Ombrel::Rect(0, 0, kWidth, rows), Ombrel::Kernels::choosePath().path,
+               stores);
     state.counters["MB"] = 2.0 * kPixelBytes[depth] * kWidth * rows / 1e6;
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * rows);
 }
 constexpr int kStoresRows[] = {68, 136, 273, 546, 1092, 2160};
 
@@ -404,13 +399,13 @@ private:
     }
 };
 
-std::string kernelName(int depth, int type, Path path) {
-    return std::string("kernel/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
+// kind: "kernel" (the whole frame) or "resident" (its first rows).
+std::string pathBenchName(const char* kind, int depth, int type, Path path) {
+    return std::string(kind) + "/" + kDepthNames[depth] + "/" + typeName(type) + "/" +
            Ombrel::Kernels::pathName(path);
 }
-std::string residentName(int depth, int type, Path path) {
-    return std::string("resident/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
-           Ombrel::Kernels::pathName(path);
+std::string kernelName(int depth, int type, Path path) {
+    return pathBenchName("kernel", depth, type, path);
 }
 std::string hostName(int depth, int type, int threads) {
     return std::string("host/") + kDepthNames[depth] + "/" + typeName(type) + "/" +
@@ -644,8 +639,8 @@ int main(int argc, char** argv) {
                                              depth, type, path)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
-                benchmark::RegisterBenchmark(residentName(depth, type, path).c_str(), residentBench,
-                                             depth, type, path)
+                benchmark::RegisterBenchmark(pathBenchName("resident", depth, type, path).c_str(),
+                                             residentBench, depth, type, path)
                     ->Unit(benchmark::kMicrosecond);
             }
 #if OMBREL_BENCH_HOST
