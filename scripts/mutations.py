@@ -122,9 +122,15 @@ FAULTS = [
         ],
     ),
     (
-        "HLS to RGB gives m2 below 60 degrees too (the ramp's lanes left out of the flat part)",
+        "HLS to RGB gives m2 from 180 degrees on too (the falling ramp and m1 left out)",
         [
-            ("Ombrel/Filter/Kernels/KernelBody.h", "const M<S> flat = butNot(below(a, 180.0f), rising);", "const M<S> flat = below(a, 180.0f);"),
+            ("Ombrel/Filter/Kernels/KernelBody.h", "const M<S> flat = butNot(pastRise, atLeast(a, 180.0f));", "const M<S> flat = pastRise;"),
+        ],
+    ),
+    (
+        "16-bit HLS to RGB takes L and S above 1 as they are (their limit to 1 left out)",
+        [
+            ("Ombrel/Filter/Kernels/KernelBody.h", "convert<T, D::kBits == 8>(c, o);", "convert<T, true>(c, o);"),
         ],
     ),
     (

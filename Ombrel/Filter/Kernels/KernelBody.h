@@ -21,8 +21,8 @@
 // S provides (F: float vector, I: 32-bit integer vector, Mask: a comparison result, kLanes
 // pixels per vector):
 //   set1, zero, add, sub, mul, div, minps (a < b ? a : b), maxps (a > b ? a : b),
-//   lt, gt, ge, eq (ordered: false for NaN), ne (its complement), mandnot (a & ~b), ltBits and
-//   gtBits (a < b and a > b between the bit patterns as signed 32-bit integers),
+//   lt, gt, ge, eq (ordered: false for NaN), ne (its complement), mandnot (a & ~b), gtBits (a > b
+//   between the bit patterns as signed 32-bit integers),
 //   select(m, yes, no), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt
 //   (truncation), bitMask(i, k) (set where bit k of the integer lane is), clampUnit
 //   (ColorFloat::clamp(1) of one channel, then NaN read as 0), kMaskedArithmetic and either
@@ -47,6 +47,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "HostInterface/EffectInterface.h"
 #include "Ombrel/Filter/Kernels/RowKernels.h"
@@ -140,17 +141,27 @@ template <class S>
 M<S> operator!=(V<S> a, float b) {
     return {S::ne(a.v, S::set1(b))};
 }
-// x < c and x > c for a constant c > 0 and any x but NaN, by the bit patterns as signed integers:
-// they order the non-negative floats as the floats are ordered, and every float with its sign bit
-// set (-0 included) below them, as x < c does for c > 0. One integer instruction, which some
-// processors run on more pipes than a float comparison.
-template <class S>
-M<S> below(V<S> x, float c) {
-    return {S::ltBits(x.v, S::set1(c))};
+// The float just below c > 0 (c's bit pattern less one).
+inline float floatBelow(float c) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &c, sizeof bits);
+    --bits;
+    float below;
+    std::memcpy(&below, &bits, sizeof below);
+    return below;
 }
+// x > c and x >= c for a constant c > 0 and any x but NaN, by the bit patterns as signed
+// integers: they order the non-negative floats as the floats are ordered, and every float with
+// its sign bit set (-0 included) below them, as x > c does for c > 0. One integer instruction,
+// which some processors run on more pipes than a float comparison. Both are x > K with K a
+// constant: GCC 12 made the mirrored K > x a minimum and an equality test, two instructions.
 template <class S>
 M<S> above(V<S> x, float c) {
     return {S::gtBits(x.v, S::set1(c))};
+}
+template <class S>
+M<S> atLeast(V<S> x, float c) {
+    return {S::gtBits(x.v, S::set1(floatBelow(c)))};
 }
 // a and not b
 template <class S>
@@ -282,26 +293,28 @@ void rgbToHsb(const Rgb<S>& c, Rgb<S>& o) {
 
 // One channel of HLS to RGB; both ramps share one division. dm is m2 - m1; a is never NaN.
 // The scalar chain (below 60 the rising ramp, below 180 m2, below 240 the falling ramp, else m1)
-// as two selects: m2 where 60 <= a < 180, else the ramp below 240 and m1 above.
+// as two selects: m2 where 60 <= a < 180, else m1 from 240 on and the ramp below.
 template <class S>
 V<S> hlsValue(V<S> m1, V<S> m2, V<S> dm, V<S> a) {
-    const M<S> rising = below(a, 60.0f);
-    const V<S> ramp = (dm * select(rising, a, 240.0f - a)) / 60.0f + m1;
-    const M<S> flat = butNot(below(a, 180.0f), rising);
-    return select(flat, m2, select(below(a, 240.0f), ramp, m1));
+    const M<S> pastRise = atLeast(a, 60.0f);
+    const V<S> ramp = (dm * select(pastRise, 240.0f - a, a)) / 60.0f + m1;
+    const M<S> flat = butNot(pastRise, atLeast(a, 180.0f));
+    return select(flat, m2, select(atLeast(a, 240.0f), m1, ramp));
 }
 
 // Decodes the stored hue fraction to degrees first. The hues lie in [0, 720), where fmodf(H,
-// 360) is H or the exact difference H - 360, never negative; L and S are never below 0.
-template <class S>
+// 360) is H or the exact difference H - 360, never negative; L and S are never below 0. With
+// kAtMostOne the decoded L and S are at most 1 too (8 and 32 bits), and their limit to 1 is left
+// out.
+template <class S, bool kAtMostOne>
 void hlsToRgb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> hueIn = c.r * 360.0f;
     const V<S> h = selectSub(hueIn >= 360.0f, hueIn, 360.0f, hueIn);
     const V<S> one = splat<S>(1.0f);
-    const V<S> l = stdMin(one, c.g);
-    const V<S> s = stdMin(one, c.b);
+    const V<S> l = kAtMostOne ? c.g : stdMin(one, c.g);
+    const V<S> s = kAtMostOne ? c.b : stdMin(one, c.b);
     const M<S> grey = s == 0.0f;
-    const V<S> m2 = select(below(l, 0.5f), (s + 1.0f) * l, (s + l) - l * s);
+    const V<S> m2 = select(atLeast(l, 0.5f), (s + l) - l * s, (s + 1.0f) * l);
     const V<S> m1 = (l + l) - m2;
     const V<S> dm = m2 - m1;
     V<S> a = h + 120.0f;
@@ -342,7 +355,8 @@ void hsbToRgb(const Rgb<S>& c, Rgb<S>& o) {
     o.b = select(b2, qv, select(b1, vt, p));
 }
 
-template <int T, class S>
+// kAtMostOne: no decoded channel exceeds 1 (8 and 32 bits; 16-bit channels reach 65535 / 32768).
+template <int T, bool kAtMostOne, class S>
 void convert(const Rgb<S>& c, Rgb<S>& o) {
     if constexpr (T == kRgbToYuv)
         rgbToYuv(c, o);
@@ -351,7 +365,7 @@ void convert(const Rgb<S>& c, Rgb<S>& o) {
     else if constexpr (T == kRgbToHls)
         rgbToHls(c, o);
     else if constexpr (T == kHlsToRgb)
-        hlsToRgb(c, o);
+        hlsToRgb<S, kAtMostOne>(c, o);
     else if constexpr (T == kRgbToHsb)
         rgbToHsb(c, o);
     else
@@ -529,7 +543,7 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
             load8<S, O>(src + x, alpha, c);
         else
             S::load16(src + x, alpha, c.r.v, c.g.v, c.b.v);
-        convert<T>(c, o);
+        convert<T, D::kBits == 8>(c, o);
         const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
         if constexpr (D::kBits == 8)
             store8<S, O>(dst + x, alpha, q);
@@ -554,7 +568,7 @@ void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>:
         c.g.v = isBgra(O) ? p1 : p2;
         c.b.v = isBgra(O) ? p0 : p3;
         c = {{S::clampUnit(c.r.v)}, {S::clampUnit(c.g.v)}, {S::clampUnit(c.b.v)}};
-        convert<T>(c, o);
+        convert<T, true>(c, o);
         if constexpr (T == kRgbToYuv)
             o = {o.r, o.g + 0.5f, o.b + 0.5f};
         else if constexpr (T == kRgbToHls || T == kRgbToHsb)

@@ -36,9 +36,8 @@ struct Avx2 {
     static F eq(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
     static F ne(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
     static F mandnot(F a, F b) { return _mm256_andnot_ps(b, a); }
-    // Comparisons of the bit patterns as integers: Zen cores run them on all four vector pipes,
+    // A comparison of the bit patterns as integers: Zen cores run it on all four vector pipes,
     // float comparisons on the two that also multiply and blend.
-    static F ltBits(F a, F b) { return gtBits(b, a); }
     static F gtBits(F a, F b) {
         return _mm256_castsi256_ps(
             _mm256_cmpgt_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));

@@ -83,9 +83,6 @@ struct Avx512 {
     static Mask eq(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_EQ_OQ); }
     static Mask ne(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_NEQ_UQ); }
     static Mask mandnot(Mask a, Mask b) { return _kandn_mask16(b, a); }
-    static Mask ltBits(F a, F b) {
-        return _mm512_cmplt_epi32_mask(_mm512_castps_si512(a), _mm512_castps_si512(b));
-    }
     static Mask gtBits(F a, F b) {
         return _mm512_cmpgt_epi32_mask(_mm512_castps_si512(a), _mm512_castps_si512(b));
     }

@@ -49,9 +49,6 @@ struct Neon {
     static Mask eq(F a, F b) { return vceqq_f32(a, b); }
     static Mask ne(F a, F b) { return vmvnq_u32(vceqq_f32(a, b)); }
     static Mask mandnot(Mask a, Mask b) { return vbicq_u32(a, b); }
-    static Mask ltBits(F a, F b) {
-        return vcltq_s32(vreinterpretq_s32_f32(a), vreinterpretq_s32_f32(b));
-    }
     static Mask gtBits(F a, F b) {
         return vcgtq_s32(vreinterpretq_s32_f32(a), vreinterpretq_s32_f32(b));
     }

@@ -32,9 +32,6 @@ struct Sse2 {
     static F eq(F a, F b) { return _mm_cmpeq_ps(a, b); }
     static F ne(F a, F b) { return _mm_cmpneq_ps(a, b); }
     static F mandnot(F a, F b) { return _mm_andnot_ps(b, a); }
-    static F ltBits(F a, F b) {
-        return _mm_castsi128_ps(_mm_cmplt_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
-    }
     static F gtBits(F a, F b) {
         return _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
     }

@@ -44,7 +44,6 @@ struct Twice {
     OMBREL_TWICE2(Mask, ge)
     OMBREL_TWICE2(Mask, eq)
     OMBREL_TWICE2(Mask, ne)
-    OMBREL_TWICE2(Mask, ltBits)
     OMBREL_TWICE2(Mask, gtBits)
     OMBREL_TWICE2(Mask, mandnot)
     OMBREL_TWICE2(F, keep)
