@@ -7,7 +7,12 @@
 // "ours" being the whole frame through the host, so that the machine's drift between runs cancels
 // out, and the targets judged for the path the module chose (OMBREL_KERNEL=avx2 forces AVX2).
 //
-//   build/bench/ombrel_bench [--benchmark_filter=REGEX] [--benchmark_min_time=S]
+//   build/bench/ombrel_bench [--raw=PATH ...] [--benchmark_filter=REGEX] [--benchmark_min_time=S]
+//
+// --raw=PATH takes a depth's frame from a file of ombrel-render's raw pixels (3840 x 2160 ARGB
+// records: 4, 8 or 16 bytes each, which tells the depth) instead of random colours, so that every
+// row, OpenCV's included, converts the same pixels as an ombrel-render run on that file; OpenCV's
+// 8U rows take the 8-bit frame. Once per depth.
 //
 // Wall-clock time throughout: the host runs are timed from pre-render to the end of smart render,
 // as ombrel-render --repeat reports them.
@@ -19,6 +24,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -65,11 +71,53 @@ const char* typeName(int type) {
 }
 const int kPixelBytes[] = {4, 8, 16};
 
-// One frame per depth, random colours and alpha in the depth's range, made once.
+// One frame per depth, random colours and alpha in the depth's range, made once, or a --raw file.
 struct Frame {
     std::vector<std::uint8_t> bytes;
     PF_LayerDef def{};
 };
+
+// The --raw file of each depth, empty for random colours.
+std::string rawFiles[3];
+
+// Reads --raw=PATH options out of argv (before the benchmark library sees it). False, with the
+// reason on stderr, for a file that cannot be read or whose size is no depth's frame.
+bool takeRawOptions(int& argc, char** argv) {
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--raw=", 0) != 0) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        const std::string path = arg.substr(6);
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        long size = -1;
+        if (file != nullptr && std::fseek(file, 0, SEEK_END) == 0)
+            size = std::ftell(file);
+        if (file != nullptr)
+            std::fclose(file);
+        int depth = -1;
+        for (int d = 0; d < 3; ++d)
+            if (size == long(kPixelBytes[d]) * kWidth * kHeight)
+                depth = d;
+        if (depth < 0) {
+            std::fprintf(stderr, "--raw=%s: %s\n", path.c_str(),
+                         size < 0 ? "cannot be read"
+                                  : "not a 3840x2160 frame of 4, 8 or 16 bytes a pixel");
+            return false;
+        }
+        if (!rawFiles[depth].empty()) {
+            std::fprintf(stderr, "--raw=%s: a second file for the %s frame\n", path.c_str(),
+                         kDepthNames[depth]);
+            return false;
+        }
+        rawFiles[depth] = path;
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return true;
+}
 
 const Frame& frame(int depth) {
     static std::unique_ptr<Frame> frames[3];
@@ -78,7 +126,17 @@ const Frame& frame(int depth) {
         f = std::make_unique<Frame>();
         f->bytes.resize(std::size_t(kPixelBytes[depth]) * kWidth * kHeight);
         std::mt19937 rng(1);
-        if (depth == 0) {
+        if (!rawFiles[depth].empty()) {
+            std::FILE* file = std::fopen(rawFiles[depth].c_str(), "rb");
+            const bool read = file != nullptr && std::fread(f->bytes.data(), 1, f->bytes.size(),
+                                                            file) == f->bytes.size();
+            if (file != nullptr)
+                std::fclose(file);
+            if (!read) {
+                std::fprintf(stderr, "--raw=%s: read failed\n", rawFiles[depth].c_str());
+                std::exit(1);
+            }
+        } else if (depth == 0) {
             for (auto& b : f->bytes)
                 b = static_cast<std::uint8_t>(rng());
         } else if (depth == 1) {
@@ -559,10 +617,13 @@ void printTargets(const TableReporter& r, Path chosen) {
 }
 
 void printTable(const TableReporter& r, const std::string& loadBefore) {
-    std::printf(
-        "\nMegapixels per second, %d x %d, random colours with alpha. \"ours\" is the whole "
-        "frame through the host on 1 thread.\n\n",
-        kWidth, kHeight);
+    std::string colours;
+    for (int d = 0; d < 3; ++d)
+        colours += std::string(", ") + kDepthNames[d] + ": " +
+                   (rawFiles[d].empty() ? "random colours with alpha" : rawFiles[d]);
+    std::printf("\nMegapixels per second, %d x %d%s. \"ours\" is the whole frame through the "
+                "host on 1 thread.\n\n",
+                kWidth, kHeight, colours.c_str());
     std::printf("| depth | conversion |");
     for (Path p : Ombrel::Kernels::kPaths)
         std::printf(" %s |", Ombrel::Kernels::pathName(p));
@@ -670,6 +731,8 @@ int main(int argc, char** argv) {
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
     }
+    if (!takeRawOptions(argc, argv))
+        return 2;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
