@@ -94,7 +94,7 @@ WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPa
     rowBytes_ = static_cast<std::size_t>(width) * static_cast<std::size_t>(pixelBytes_) +
                 static_cast<std::size_t>(rowPadding);
     blockSize_ = 2 * kGuard + rowBytes_ * static_cast<std::size_t>(height);
-    block_ = static_cast<std::uint8_t*>(::operator new[](blockSize_, std::align_val_t(16)));
+    block_ = static_cast<std::uint8_t*>(::operator new[](blockSize_, std::align_val_t(kAlignment)));
     std::memset(block_, kUntouchedByte, blockSize_);
     if (clear) {
         const std::size_t pixels = static_cast<std::size_t>(width) * pixelBytes_;
@@ -104,7 +104,7 @@ WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPa
 }
 
 WorldMemory::~WorldMemory() {
-    ::operator delete[](block_, std::align_val_t(16));
+    ::operator delete[](block_, std::align_val_t(kAlignment));
 }
 
 void WorldMemory::describe(PF_LayerDef& world) const {

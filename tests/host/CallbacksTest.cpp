@@ -248,9 +248,9 @@ TEST(WorldSuites, CreateReportFormatAndDispose) {
         PF_PixelFormat format = 0;
         EXPECT_EQ(w2->PF_GetPixelFormat(e.world, &format), PF_Err_NONE);
         EXPECT_EQ(format, e.format);
-        // Created worlds carry the frame's row padding and are 16-byte aligned.
+        // Created worlds carry the frame's row padding and start on a cache line.
         EXPECT_EQ(e.world->rowbytes, 3 * e.pixelBytes + 16);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(e.world->data) % 16, 0u);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(e.world->data) % 64, 0u);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(e.world->data);
         EXPECT_EQ(bytes[e.world->rowbytes + 3 * e.pixelBytes - 1], e.fill);
     }
@@ -290,6 +290,8 @@ TEST(UtilityCallbacks, CopyHonoursBothRowStrides) {
     PF_InData* in = records.inData();
     ASSERT_EQ(records.inputWorld()->rowbytes, 3 * 8 + 8);
     ASSERT_EQ(records.outputWorld()->rowbytes, 3 * 8 + 24);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(records.inputWorld()->data) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(records.outputWorld()->data) % 64, 0u);
     EXPECT_EQ(in->utils->copy(in->effect_ref, records.inputWorld(), records.outputWorld(), nullptr,
                               nullptr),
               PF_Err_NONE);
