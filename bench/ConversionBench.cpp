@@ -75,6 +75,7 @@ const int kPixelBytes[] = {4, 8, 16};
 // Bytes that start on a cache line, as the host's worlds and OpenCV's images do: a buffer 16
 // bytes off a 32-byte boundary (what a plain vector of this size gets) splits half of all 32-byte
 // accesses across two lines and would slow our rows alone.
+constexpr std::align_val_t kCacheLine{64};
 template <class T>
 struct CacheLineAllocator {
     using value_type = T;
@@ -82,9 +83,9 @@ struct CacheLineAllocator {
     template <class U>
     CacheLineAllocator(const CacheLineAllocator<U>&) {}
     T* allocate(std::size_t n) {
-        return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(64)));
+        return static_cast<T*>(::operator new(n * sizeof(T), kCacheLine));
     }
-    void deallocate(T* p, std::size_t) { ::operator delete(p, std::align_val_t(64)); }
+    void deallocate(T* p, std::size_t) { ::operator delete(p, kCacheLine); }
     template <class U>
     bool operator==(const CacheLineAllocator<U>&) const {
         return true;

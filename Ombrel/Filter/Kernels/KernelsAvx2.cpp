@@ -58,10 +58,10 @@ struct Avx2 {
     }
 
     static void put(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
-    // Streaming stores, for store32<true>: see Sse2Traits.h. The rows start on a cache line, so
-    // that each step writes whole lines: 32-byte alignment left every step a half line at each
-    // end, and frames in worlds 16 bytes off a 32-byte boundary took 5 to 7 % longer on a Zen 3
-    // core (SSE2's 16-byte stores gained nothing from the same).
+    // Streaming stores, for store32<true>: see Sse2Traits.h. The streamed part of a row starts on
+    // a cache line, so that each step writes whole lines: 32-byte alignment left every step a half
+    // line at each end, and frames in worlds 16 bytes off a 32-byte boundary took 5 to 7 % longer
+    // on a Zen 3 core (SSE2's 16-byte stores gained nothing from the same).
     static constexpr int kStreamAlignment = 64;
     template <bool kStream>
     static void putAs(void* p, I v) {
