@@ -153,6 +153,12 @@ FAULTS = [
         ],
     ),
     (
+        "8-bit YUV to RGB in channel units centred on 128, not 127.5",
+        [
+            ("Ombrel/Filter/Kernels/KernelBody.h", "yuvToRgb(c, o, 127.5f);", "yuvToRgb(c, o, 128.0f);"),
+        ],
+    ),
+    (
         "a streaming row leaves the pixels before its first aligned one unwritten",
         [
             ("Ombrel/Filter/OmbrelColorSpaceConversion.cpp", """    if (head > 0)

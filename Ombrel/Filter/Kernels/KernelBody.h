@@ -22,7 +22,7 @@
 // pixels per vector):
 //   set1, zero, add, sub, mul, div, minps (a < b ? a : b), maxps (a > b ? a : b),
 //   lt, gt, ge, eq (ordered: false for NaN), ne (its complement), mandnot (a & ~b), gtBits (a > b
-//   between the bit patterns as signed 32-bit integers),
+//   between the bit patterns as signed 32-bit integers), eqBits (equal bit patterns),
 //   select(m, yes, no), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt
 //   (truncation), bitMask(i, k) (set where bit k of the integer lane is), clampUnit
 //   (ColorFloat::clamp(1) of one channel, then NaN read as 0), kMaskedArithmetic and either
@@ -32,7 +32,8 @@
 //   the 8- and 16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0,
 //   and truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to);
 //   optionally load16Units (load16 without the final 2^-15: the channels as integer-valued
-//   floats), which the 16-bit YUV kernels use, and optionally kStreamAlignment with a store32
+//   floats), which the 16-bit YUV kernels use, and load8UnitsAt<A> (load8At without the division
+//   by 255), which the 8-bit YUV to RGB kernels use, and optionally kStreamAlignment with a store32
 //   template whose <true> form writes with streaming stores to addresses aligned to
 //   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches), and
 //   optionally prefetch(p) (a hint to fetch the cache line at p; never faults).
@@ -150,11 +151,13 @@ inline float floatBelow(float c) {
     std::memcpy(&below, &bits, sizeof below);
     return below;
 }
-// x > c and x >= c for a constant c > 0 and any x but NaN, by the bit patterns as signed
-// integers: they order the non-negative floats as the floats are ordered, and every float with
-// its sign bit set (-0 included) below them, as x > c does for c > 0. One integer instruction,
-// which some processors run on more pipes than a float comparison. Both are x > K with K a
-// constant: GCC 12 made the mirrored K > x a minimum and an equality test, two instructions.
+// x > c and x >= c for a constant c >= +0 (c > 0 for x >= c) and any x but NaN, by the bit
+// patterns as signed integers: they order the non-negative floats as the floats are ordered, and
+// every float with its sign bit set (-0 included) below them, as x > c does for c >= +0. One
+// integer instruction, which some processors run on more pipes than a float comparison (Zen
+// cores: all four vector pipes against the two that also multiply, divide and blend, the ones
+// the HLS and HSB conversions keep busiest). Both are x > K with K a constant: GCC 12 made the
+// mirrored K > x a minimum and an equality test, two instructions.
 template <class S>
 M<S> above(V<S> x, float c) {
     return {S::gtBits(x.v, S::set1(c))};
@@ -162,6 +165,12 @@ M<S> above(V<S> x, float c) {
 template <class S>
 M<S> atLeast(V<S> x, float c) {
     return {S::gtBits(x.v, S::set1(floatBelow(c)))};
+}
+// a == b for a and b that are not NaN and not both zeros of opposite signs, by the bit patterns
+// (one integer instruction, as above).
+template <class S>
+M<S> sameBits(V<S> a, V<S> b) {
+    return {S::eqBits(a.v, b.v)};
 }
 // a and not b
 template <class S>
@@ -248,6 +257,9 @@ void yuvToRgb(const Rgb<S>& c, Rgb<S>& o, float half = 0.5f) {
     o.b = 1.772f * u + y;
 }
 
+// max3 and min3 are one of the channels, bit for bit, and both are blue where the three are
+// equal: std::max and std::min return their first argument on a tie. So max - min is +0 exactly
+// where the channels are equal (x - x is +0), and above 0 elsewhere.
 template <class S>
 V<S> max3(const Rgb<S>& c) {
     return stdMax(stdMax(c.b, c.g), c.r);
@@ -256,6 +268,11 @@ template <class S>
 V<S> min3(const Rgb<S>& c) {
     return stdMin(stdMin(c.b, c.g), c.r);
 }
+// max != min, from d = max - min.
+template <class S>
+M<S> notGreyOf(V<S> d) {
+    return above(d, 0.0f);
+}
 
 // Hue in degrees, from max, min, their difference d and the lanes where they differ. With
 // channels in [0, 2] the quotient lies in [-60, 60] (rounding is monotonic and the numerator is
@@ -263,8 +280,10 @@ V<S> min3(const Rgb<S>& c) {
 // returns it unchanged.
 template <class S>
 V<S> hue(const Rgb<S>& c, V<S> max, V<S> d, M<S> notGrey) {
-    const M<S> isR = max == c.r;
-    const M<S> isG = butNot(max == c.g, isR);
+    // Where the channels differ max is above 0, and max == c.r holds exactly where their bits are
+    // equal; where they do not, the hue is 0 whatever the branch.
+    const M<S> isR = sameBits(max, c.r);
+    const M<S> isG = butNot(sameBits(max, c.g), isR);
     V<S> num = selectSub(isG, c.b, c.r, c.r - c.g);
     num = selectSub(isR, c.g, c.b, num);
     const V<S> q = (num * 60.0f) / d;
@@ -276,17 +295,17 @@ V<S> hue(const Rgb<S>& c, V<S> max, V<S> d, M<S> notGrey) {
 template <class S>
 void rgbToHls(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> max = max3(c), min = min3(c), d = max - min;
-    const M<S> notGrey = max != min;
+    const M<S> notGrey = notGreyOf(d);
     o.r = hue(c, max, d, notGrey);
     const V<S> sum = max + min;
     o.g = sum * 0.5f;
-    o.b = divOrZero(notGrey, d, select(o.g < 0.5f, sum, (2.0f - max) - min));
+    o.b = divOrZero(notGrey, d, select(atLeast(o.g, 0.5f), (2.0f - max) - min, sum));
 }
 
 template <class S>
 void rgbToHsb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> max = max3(c), min = min3(c), d = max - min;
-    o.r = hue(c, max, d, max != min);
+    o.r = hue(c, max, d, notGreyOf(d));
     o.g = divOrZero(max != 0.0f, d, max);
     o.b = max;
 }
@@ -446,6 +465,16 @@ void store8(void* p, typename S::I raw, const Rgb<S>& q) {
         S::store8(pixels, raw, q.r.v, q.g.v, q.b.v);
 }
 
+// Whether S has load8UnitsAt.
+template <class S, class = void>
+struct HasLoad8Units {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasLoad8Units<S, decltype(void(&S::template load8UnitsAt<0>))> {
+    static constexpr bool value = true;
+};
+
 // Whether S has load16Units.
 template <class S, class = void>
 struct HasLoad16Units {
@@ -528,11 +557,37 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
     }
 }
 
+// 8-bit YUV to RGB in channel units, 255 times the decoded values: the stored bytes as they are,
+// U and V centred by subtracting 127.5 (exact), and each result + 0.5 handed to the quantiser,
+// with no division by 255 before and no multiplication by 255 after. Unlike the 16-bit case these
+// are not the decoded form's roundings scaled, but they give the same bytes: all 2^24 colours
+// were compared with the scalar code, and the exhaustive 8-bit kernel test keeps doing so. (RGB
+// to YUV in units gives other bytes for 1156 to 5012 colours a channel, so it stays decoded.)
+template <class S, class P, ChannelOrder O>
+void convertRowYuvToRgbUnits8(const P* src, P* dst, int count) {
+    for (int x = 0; x < count; x += S::kLanes) {
+        prefetchAhead<S>(src, x);
+        typename S::I alpha;
+        Rgb<S> c, o;
+        const auto* pixels = reinterpret_cast<const PF_Pixel*>(src + x);
+        if constexpr (isBgra(O))
+            S::template load8UnitsAt<3>(pixels, alpha, c.b.v, c.g.v, c.r.v);
+        else
+            S::template load8UnitsAt<0>(pixels, alpha, c.r.v, c.g.v, c.b.v);
+        yuvToRgb(c, o, 127.5f);
+        store8<S, O>(dst + x, alpha, {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f});
+    }
+}
+
 // Converts count pixels, a multiple of the vector width. O is ARGB at 16 bits.
 template <class S, class D, int T, ChannelOrder O = ChannelOrder::ARGB>
 void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
     if constexpr (D::kBits == 16 && kYuvInUnits16<T> && HasLoad16Units<S>::value) {
         convertRowYuvUnits16<S, T>(src, dst, count);
+        return;
+    }
+    if constexpr (D::kBits == 8 && T == kYuvToRgb && HasLoad8Units<S>::value) {
+        convertRowYuvToRgbUnits8<S, typename D::Pixel, O>(src, dst, count);
         return;
     }
     for (int x = 0; x < count; x += S::kLanes) {

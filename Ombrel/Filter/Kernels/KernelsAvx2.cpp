@@ -42,6 +42,10 @@ struct Avx2 {
         return _mm256_castsi256_ps(
             _mm256_cmpgt_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));
     }
+    static F eqBits(F a, F b) {
+        return _mm256_castsi256_ps(
+            _mm256_cmpeq_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));
+    }
     static F select(F m, F yes, F no) { return _mm256_blendv_ps(no, yes, m); }
     static F keep(F m, F x) { return _mm256_and_ps(m, x); }
     static F floor(F x) { return _mm256_floor_ps(x); }
@@ -91,6 +95,25 @@ struct Avx2 {
         x = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first)));
         y = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 1)));
         z = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 2)));
+    }
+    // The same bytes as integer-valued floats, 0..255: byte k of each lane moved to its low byte.
+    template <int K>
+    static I byteAt(I raw) {
+        if constexpr (K == 3)
+            return _mm256_srli_epi32(raw, 24);
+        const char z = -1;
+        const char k4 = char(K + 4), k8 = char(K + 8), k12 = char(K + 12);
+        return _mm256_shuffle_epi8(raw, _mm256_setr_epi8(K, z, z, z, k4, z, z, z, k8, z, z, z, k12, z,
+                                                         z, z, K, z, z, z, k4, z, z, z, k8, z, z, z,
+                                                         k12, z, z, z));
+    }
+    template <int A>
+    static void load8UnitsAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        x = _mm256_cvtepi32_ps(byteAt<first>(raw));
+        y = _mm256_cvtepi32_ps(byteAt<first + 1>(raw));
+        z = _mm256_cvtepi32_ps(byteAt<first + 2>(raw));
     }
     // The quantiser with its lower clamp left to the saturating packs: v > m gives m; NaN
     // (truncated to INT_MIN) and negatives end as 0; the rest is truncated.

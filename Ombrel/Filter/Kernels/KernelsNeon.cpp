@@ -52,6 +52,9 @@ struct Neon {
     static Mask gtBits(F a, F b) {
         return vcgtq_s32(vreinterpretq_s32_f32(a), vreinterpretq_s32_f32(b));
     }
+    static Mask eqBits(F a, F b) {
+        return vceqq_u32(vreinterpretq_u32_f32(a), vreinterpretq_u32_f32(b));
+    }
     static F select(Mask m, F yes, F no) { return vbslq_f32(m, yes, no); }
     static F keep(Mask m, F x) {
         return vreinterpretq_f32_u32(vandq_u32(m, vreinterpretq_u32_f32(x)));
@@ -102,6 +105,15 @@ struct Neon {
         x = dec8(byteAt<first>(raw));
         y = dec8(byteAt<first + 1>(raw));
         z = dec8(byteAt<first + 2>(raw));
+    }
+    // The same bytes as integer-valued floats, 0..255.
+    template <int A>
+    static void load8UnitsAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        raw = vld1q_u32(reinterpret_cast<const std::uint32_t*>(p));
+        x = vcvtq_f32_u32(byteAt<first>(raw));
+        y = vcvtq_f32_u32(byteAt<first + 1>(raw));
+        z = vcvtq_f32_u32(byteAt<first + 2>(raw));
     }
     // The colour bytes (each at most 255) around the alpha byte at A, the loaded pixels' own.
     template <int A>

@@ -35,6 +35,9 @@ struct Sse2 {
     static F gtBits(F a, F b) {
         return _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
     }
+    static F eqBits(F a, F b) {
+        return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
+    }
     static F select(F m, F yes, F no) {
         return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no));
     }
@@ -96,6 +99,15 @@ struct Sse2 {
         x = dec8FromRepeated(repeat3(byteAt<first>(raw)));
         y = dec8FromRepeated(repeat3(byteAt<first + 1>(raw)));
         z = dec8FromRepeated(repeat3(byteAt<first + 2>(raw)));
+    }
+    // The same bytes as integer-valued floats, 0..255.
+    template <int A>
+    static void load8UnitsAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        x = _mm_cvtepi32_ps(byteAt<first>(raw));
+        y = _mm_cvtepi32_ps(byteAt<first + 1>(raw));
+        z = _mm_cvtepi32_ps(byteAt<first + 2>(raw));
     }
     // v clamped to 0..m and truncated; NaN and negatives give 0 (maxps keeps its second operand
     // then).

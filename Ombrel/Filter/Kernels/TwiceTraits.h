@@ -45,6 +45,7 @@ struct Twice {
     OMBREL_TWICE2(Mask, eq)
     OMBREL_TWICE2(Mask, ne)
     OMBREL_TWICE2(Mask, gtBits)
+    OMBREL_TWICE2(Mask, eqBits)
     OMBREL_TWICE2(Mask, mandnot)
     OMBREL_TWICE2(F, keep)
 #undef OMBREL_TWICE2
@@ -68,6 +69,11 @@ struct Twice {
     static void load8At(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
         S::template load8At<A>(p, raw.lo, x.lo, y.lo, z.lo);
         S::template load8At<A>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
+    }
+    template <int A>
+    static void load8UnitsAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        S::template load8UnitsAt<A>(p, raw.lo, x.lo, y.lo, z.lo);
+        S::template load8UnitsAt<A>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
     }
     template <int A>
     static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
