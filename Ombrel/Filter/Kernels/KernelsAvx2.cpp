@@ -96,16 +96,16 @@ struct Avx2 {
         y = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 1)));
         z = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 2)));
     }
-    // The same bytes as integer-valued floats, 0..255: byte k of each lane moved to its low byte.
+    // The same bytes as integer-valued floats, 0..255: byte K of each lane moved to its low byte.
     template <int K>
     static I byteAt(I raw) {
         if constexpr (K == 3)
             return _mm256_srli_epi32(raw, 24);
         const char z = -1;
         const char k4 = char(K + 4), k8 = char(K + 8), k12 = char(K + 12);
-        return _mm256_shuffle_epi8(raw, _mm256_setr_epi8(K, z, z, z, k4, z, z, z, k8, z, z, z, k12, z,
-                                                         z, z, K, z, z, z, k4, z, z, z, k8, z, z, z,
-                                                         k12, z, z, z));
+        return _mm256_shuffle_epi8(raw, _mm256_setr_epi8(K, z, z, z, k4, z, z, z, k8, z, z, z, k12,
+                                                         z, z, z, K, z, z, z, k4, z, z, z, k8, z, z,
+                                                         z, k12, z, z, z));
     }
     template <int A>
     static void load8UnitsAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
