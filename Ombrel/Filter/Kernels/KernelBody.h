@@ -22,7 +22,7 @@
 // pixels per vector):
 //   set1, zero, add, sub, mul, div, minps (a < b ? a : b), maxps (a > b ? a : b),
 //   lt, gt, ge, eq (ordered: false for NaN), ne (its complement), mandnot (a & ~b), gtBits (a > b
-//   between the bit patterns as signed 32-bit integers), eqBits (equal bit patterns),
+//   between the bit patterns as signed 32-bit integers),
 //   select(m, yes, no), floor (exact for 0 <= x < 2^31 except that -0 may give +0), cvtt
 //   (truncation), bitMask(i, k) (set where bit k of the integer lane is), clampUnit
 //   (ColorFloat::clamp(1) of one channel, then NaN read as 0), kMaskedArithmetic and either
@@ -151,13 +151,11 @@ inline float floatBelow(float c) {
     std::memcpy(&below, &bits, sizeof below);
     return below;
 }
-// x > c and x >= c for a constant c >= +0 (c > 0 for x >= c) and any x but NaN, by the bit
-// patterns as signed integers: they order the non-negative floats as the floats are ordered, and
-// every float with its sign bit set (-0 included) below them, as x > c does for c >= +0. One
-// integer instruction, which some processors run on more pipes than a float comparison (Zen
-// cores: all four vector pipes against the two that also multiply, divide and blend, the ones
-// the HLS and HSB conversions keep busiest). Both are x > K with K a constant: GCC 12 made the
-// mirrored K > x a minimum and an equality test, two instructions.
+// x > c and x >= c for a constant c > 0 and any x but NaN, by the bit patterns as signed
+// integers: they order the non-negative floats as the floats are ordered, and every float with
+// its sign bit set (-0 included) below them, as x > c does for c > 0. One integer instruction,
+// which some processors run on more pipes than a float comparison. Both are x > K with K a
+// constant: GCC 12 made the mirrored K > x a minimum and an equality test, two instructions.
 template <class S>
 M<S> above(V<S> x, float c) {
     return {S::gtBits(x.v, S::set1(c))};
@@ -165,12 +163,6 @@ M<S> above(V<S> x, float c) {
 template <class S>
 M<S> atLeast(V<S> x, float c) {
     return {S::gtBits(x.v, S::set1(floatBelow(c)))};
-}
-// a == b for a and b that are not NaN and not both zeros of opposite signs, by the bit patterns
-// (one integer instruction, as above).
-template <class S>
-M<S> sameBits(V<S> a, V<S> b) {
-    return {S::eqBits(a.v, b.v)};
 }
 // a and not b
 template <class S>
@@ -257,9 +249,6 @@ void yuvToRgb(const Rgb<S>& c, Rgb<S>& o, float half = 0.5f) {
     o.b = 1.772f * u + y;
 }
 
-// max3 and min3 are one of the channels, bit for bit, and both are blue where the three are
-// equal: std::max and std::min return their first argument on a tie. So max - min is +0 exactly
-// where the channels are equal (x - x is +0), and above 0 elsewhere.
 template <class S>
 V<S> max3(const Rgb<S>& c) {
     return stdMax(stdMax(c.b, c.g), c.r);
@@ -268,11 +257,6 @@ template <class S>
 V<S> min3(const Rgb<S>& c) {
     return stdMin(stdMin(c.b, c.g), c.r);
 }
-// max != min, from d = max - min.
-template <class S>
-M<S> notGreyOf(V<S> d) {
-    return above(d, 0.0f);
-}
 
 // Hue in degrees, from max, min, their difference d and the lanes where they differ. With
 // channels in [0, 2] the quotient lies in [-60, 60] (rounding is monotonic and the numerator is
@@ -280,10 +264,8 @@ M<S> notGreyOf(V<S> d) {
 // returns it unchanged.
 template <class S>
 V<S> hue(const Rgb<S>& c, V<S> max, V<S> d, M<S> notGrey) {
-    // Where the channels differ max is above 0, and max == c.r holds exactly where their bits are
-    // equal; where they do not, the hue is 0 whatever the branch.
-    const M<S> isR = sameBits(max, c.r);
-    const M<S> isG = butNot(sameBits(max, c.g), isR);
+    const M<S> isR = max == c.r;
+    const M<S> isG = butNot(max == c.g, isR);
     V<S> num = selectSub(isG, c.b, c.r, c.r - c.g);
     num = selectSub(isR, c.g, c.b, num);
     const V<S> q = (num * 60.0f) / d;
@@ -295,17 +277,17 @@ V<S> hue(const Rgb<S>& c, V<S> max, V<S> d, M<S> notGrey) {
 template <class S>
 void rgbToHls(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> max = max3(c), min = min3(c), d = max - min;
-    const M<S> notGrey = notGreyOf(d);
+    const M<S> notGrey = max != min;
     o.r = hue(c, max, d, notGrey);
     const V<S> sum = max + min;
     o.g = sum * 0.5f;
-    o.b = divOrZero(notGrey, d, select(atLeast(o.g, 0.5f), (2.0f - max) - min, sum));
+    o.b = divOrZero(notGrey, d, select(o.g < 0.5f, sum, (2.0f - max) - min));
 }
 
 template <class S>
 void rgbToHsb(const Rgb<S>& c, Rgb<S>& o) {
     const V<S> max = max3(c), min = min3(c), d = max - min;
-    o.r = hue(c, max, d, notGreyOf(d));
+    o.r = hue(c, max, d, max != min);
     o.g = divOrZero(max != 0.0f, d, max);
     o.b = max;
 }

@@ -42,10 +42,6 @@ struct Avx2 {
         return _mm256_castsi256_ps(
             _mm256_cmpgt_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));
     }
-    static F eqBits(F a, F b) {
-        return _mm256_castsi256_ps(
-            _mm256_cmpeq_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));
-    }
     static F select(F m, F yes, F no) { return _mm256_blendv_ps(no, yes, m); }
     static F keep(F m, F x) { return _mm256_and_ps(m, x); }
     static F floor(F x) { return _mm256_floor_ps(x); }

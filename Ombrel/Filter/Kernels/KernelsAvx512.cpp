@@ -86,9 +86,6 @@ struct Avx512 {
     static Mask gtBits(F a, F b) {
         return _mm512_cmpgt_epi32_mask(_mm512_castps_si512(a), _mm512_castps_si512(b));
     }
-    static Mask eqBits(F a, F b) {
-        return _mm512_cmpeq_epi32_mask(_mm512_castps_si512(a), _mm512_castps_si512(b));
-    }
     static F select(Mask m, F yes, F no) { return _mm512_mask_blend_ps(m, no, yes); }
     static F maskAdd(F src, Mask m, F a, F b) { return _mm512_mask_add_ps(src, m, a, b); }
     static F maskSub(F src, Mask m, F a, F b) { return _mm512_mask_sub_ps(src, m, a, b); }

@@ -52,9 +52,6 @@ struct Neon {
     static Mask gtBits(F a, F b) {
         return vcgtq_s32(vreinterpretq_s32_f32(a), vreinterpretq_s32_f32(b));
     }
-    static Mask eqBits(F a, F b) {
-        return vceqq_u32(vreinterpretq_u32_f32(a), vreinterpretq_u32_f32(b));
-    }
     static F select(Mask m, F yes, F no) { return vbslq_f32(m, yes, no); }
     static F keep(Mask m, F x) {
         return vreinterpretq_f32_u32(vandq_u32(m, vreinterpretq_u32_f32(x)));

@@ -35,9 +35,6 @@ struct Sse2 {
     static F gtBits(F a, F b) {
         return _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
     }
-    static F eqBits(F a, F b) {
-        return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
-    }
     static F select(F m, F yes, F no) {
         return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no));
     }

@@ -45,7 +45,6 @@ struct Twice {
     OMBREL_TWICE2(Mask, eq)
     OMBREL_TWICE2(Mask, ne)
     OMBREL_TWICE2(Mask, gtBits)
-    OMBREL_TWICE2(Mask, eqBits)
     OMBREL_TWICE2(Mask, mandnot)
     OMBREL_TWICE2(F, keep)
 #undef OMBREL_TWICE2
