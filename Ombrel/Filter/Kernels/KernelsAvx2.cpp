@@ -92,7 +92,7 @@ struct Avx2 {
         y = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 1)));
         z = dec8FromRepeated(_mm256_shuffle_epi8(raw, spread(first + 2)));
     }
-    // The same bytes as integer-valued floats, 0..255: byte K of each lane moved to its low byte.
+    // Byte K of each lane moved to its low byte, the other three cleared.
     template <int K>
     static I byteAt(I raw) {
         if constexpr (K == 3)
@@ -103,6 +103,7 @@ struct Avx2 {
                                                          z, z, z, K, z, z, z, k4, z, z, z, k8, z, z,
                                                          z, k12, z, z, z));
     }
+    // The same colour bytes as integer-valued floats, 0..255.
     template <int A>
     static void load8UnitsAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
         constexpr int first = A == 0 ? 1 : 0;
