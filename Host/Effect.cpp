@@ -241,6 +241,9 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
         result.outputRect = rect;
 
         for (int pass = 0; pass < request.smartRenders; ++pass) {
+            // The worlds are made and filled on this thread first; the workers poll meanwhile,
+            // so that the bands start together.
+            host.pool.warm(std::chrono::milliseconds(100));
             frame.setOutput(static_cast<int>(empty ? 0 : width),
                             static_cast<int>(empty ? 0 : height), outputFormat,
                             request.outputRowPadding);
@@ -260,6 +263,7 @@ FrameResult Effect::Impl::render(const FrameRequest& request) {
             const Clock::time_point renderStart = Clock::now();
             const PF_Err err = call(PF_Cmd_SMART_RENDER, frame, nullptr, &smartExtra);
             elapsed += Clock::now() - renderStart;
+            host.pool.rest(); // in case the effect ran no bands
             // The host takes back the layer pixels when smart render returns.
             frame.returnLayers();
             result.rendered = true;

@@ -1,6 +1,27 @@
 #include "Host/WorkerPool.h"
 
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace OmbrelHost::detail {
+
+namespace {
+
+std::int64_t ticksNow() {
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+// A hint to the core that this thread is polling.
+void pauseBriefly() {
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+    _mm_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#endif
+}
+
+} // namespace
 
 struct WorkerPool::Job {
     A_long iterations = 0;
@@ -47,6 +68,7 @@ void WorkerPool::enqueue(Job& job) {
         tail = &(*tail)->next;
     *tail = &job;
     job.queued = true;
+    hasWork_ = true;
 }
 
 void WorkerPool::unlink(Job& job) {
@@ -59,6 +81,21 @@ void WorkerPool::unlink(Job& job) {
         }
     }
     job.queued = false;
+    hasWork_ = head_ != nullptr;
+}
+
+void WorkerPool::warm(std::chrono::steady_clock::duration d) {
+    if (workers_.empty())
+        return;
+    {
+        // Under the mutex, so that a worker between its check of the deadline and its wait
+        // cannot miss the notification.
+        std::lock_guard lock(mutex_);
+        const std::int64_t until = ticksNow() + d.count();
+        if (until > warmUntil_)
+            warmUntil_ = until;
+    }
+    work_.notify_all();
 }
 
 bool WorkerPool::claim(Job& job, A_long& i) {
@@ -96,12 +133,28 @@ void WorkerPool::runOne(Job& job, A_long i, int threadIndex) {
         done_.notify_all();
 }
 
+void WorkerPool::rest() {
+    std::lock_guard lock(mutex_);
+    warmUntil_ = 0;
+}
+
 void WorkerPool::workerLoop(int index) {
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_.wait(lock, [this] { return stopping_ || head_ != nullptr; });
         if (stopping_)
             return;
+        if (head_ == nullptr) {
+            if (ticksNow() < warmUntil_) {
+                lock.unlock();
+                while (!hasWork_ && !stopping_ && ticksNow() < warmUntil_)
+                    for (int k = 0; k < 32; ++k)
+                        pauseBriefly();
+                lock.lock();
+            } else {
+                work_.wait(lock);
+            }
+            continue;
+        }
         Job& job = *head_;
         A_long i = 0;
         if (!claim(job, i))
@@ -124,6 +177,7 @@ PF_Err WorkerPool::run(A_long iterations, void* refcon, PF_IterateGenericFunc fn
         {
             std::lock_guard lock(mutex_);
             enqueue(job);
+            warmUntil_ = 0; // the workers that polled for this job sleep again once it is done
         }
         work_.notify_all();
     }

@@ -13,6 +13,7 @@
 
 #include "Host/CommandRecords.h"
 #include "Host/OmbrelHost.h"
+#include "Host/WorkerPool.h"
 
 namespace {
 
@@ -163,6 +164,30 @@ TEST(IterateGeneric, SeveralFramesAndNestedCallsComplete) {
     EXPECT_EQ(suite->iterate_generic(6, &nested, outer), PF_Err_NONE);
     EXPECT_EQ(nested.inner.load(), 30);
     records.inData()->pica_basicP->ReleaseSuite(kPFIterate8Suite, 1);
+}
+
+// Workers kept polling: a job still reaches all of them (rest() ends the polling, a second
+// warm() starts it again), and a pool destroyed while they poll does not wait for the deadline
+// (the test's timeout catches that).
+TEST(WorkerPool, PollingWorkersRunJobsAndStop) {
+    for (bool restFirst : {false, true}) {
+        OmbrelHost::detail::WorkerPool pool(3);
+        pool.warm(std::chrono::hours(1));
+        if (restFirst) {
+            pool.rest();
+            pool.warm(std::chrono::hours(1));
+        }
+        Record r;
+        r.calls.assign(3, 0);
+        r.meet = 3;
+        bool threw = true;
+        EXPECT_EQ(pool.run(3, &r, recordCall, threw), PF_Err_NONE);
+        EXPECT_FALSE(threw);
+        EXPECT_TRUE(r.allMet);
+        EXPECT_EQ(r.calls, std::vector<int>(3, 1));
+        pool.warm(std::chrono::hours(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the workers are polling
+    }
 }
 
 } // namespace
