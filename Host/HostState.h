@@ -145,8 +145,11 @@ bool bgraFormat(PF_PixelFormat format);
 // accesses straddle two lines) a 32-bit 3840 x 2160 frame took 7 to 21 % longer on a Zen 3 core.
 class WorldMemory {
 public:
-    // Throws std::bad_alloc; width/height/padding checked by the caller.
-    WorldMemory(int width, int height, PF_PixelFormat format, int rowPadding, bool clear);
+    // Throws std::bad_alloc; width/height/padding checked by the caller. With rowsLater only the
+    // guard zones are filled, and the caller fills every row with fillRows (a frame's worlds are
+    // filled band by band on the threads that will convert them).
+    WorldMemory(int width, int height, PF_PixelFormat format, int rowPadding, bool clear,
+                bool rowsLater = false);
     ~WorldMemory();
     WorldMemory(const WorldMemory&) = delete;
     WorldMemory& operator=(const WorldMemory&) = delete;
@@ -162,8 +165,12 @@ public:
     // True when the guard zones and every row's padding still hold kUntouchedByte.
     bool outsideIntact() const;
 
+    // Rows top..bottom-1 (padding included) to kUntouchedByte, their pixels to 0 with `clear`.
+    void fillRows(int top, int bottom);
+
     // Images are ARGB: a BGRA world's channels are moved on the way in and out.
     void copyFrom(const Image& image); // sizes must match
+    void copyRowsFrom(const Image& image, int top, int bottom);
     Image toImage(Depth depth) const;
     bool equals(const Image& image) const;
 
@@ -178,6 +185,7 @@ private:
     int height_;
     PF_PixelFormat format_;
     int pixelBytes_;
+    bool clear_;
     std::size_t rowBytes_;
     std::size_t blockSize_;
     std::uint8_t* block_;

@@ -32,6 +32,7 @@ struct WorkerPool::Job {
     PF_Err err = PF_Err_NONE;
     bool threw = false;
     bool queued = false;
+    bool uncounted = false;
     Job* next = nullptr;
 };
 
@@ -116,7 +117,8 @@ void WorkerPool::runOne(Job& job, A_long i, int threadIndex) {
     PF_Err err = PF_Err_NONE;
     bool threw = false;
     if (!skip) {
-        perThread_[static_cast<std::size_t>(threadIndex)].fetch_add(1);
+        if (!job.uncounted)
+            perThread_[static_cast<std::size_t>(threadIndex)].fetch_add(1);
         try {
             err = job.fn(job.refcon, threadIndex, i, job.iterations);
         } catch (...) {
@@ -165,7 +167,8 @@ void WorkerPool::workerLoop(int index) {
     }
 }
 
-PF_Err WorkerPool::run(A_long iterations, void* refcon, PF_IterateGenericFunc fn, bool& threw) {
+PF_Err WorkerPool::run(A_long iterations, void* refcon, PF_IterateGenericFunc fn, bool& threw,
+                       bool uncounted) {
     threw = false;
     if (iterations <= 0)
         return PF_Err_NONE;
@@ -173,14 +176,18 @@ PF_Err WorkerPool::run(A_long iterations, void* refcon, PF_IterateGenericFunc fn
     job.iterations = iterations;
     job.refcon = refcon;
     job.fn = fn;
+    job.uncounted = uncounted;
+    job.claimed = 1; // iteration 0 is the caller's, whoever else is free first
     if (iterations > 1 && !workers_.empty()) {
         {
             std::lock_guard lock(mutex_);
             enqueue(job);
-            warmUntil_ = 0; // the workers that polled for this job sleep again once it is done
+            if (!uncounted) // the effect's bands: the workers sleep again once they are done
+                warmUntil_ = 0;
         }
         work_.notify_all();
     }
+    runOne(job, 0, 0);
     std::unique_lock lock(mutex_);
     for (;;) {
         A_long i = 0;

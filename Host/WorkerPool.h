@@ -2,7 +2,7 @@
 //
 // A pool made for N threads starts N - 1 workers once and keeps them until it is destroyed. A
 // call to run() queues its job, then the calling thread runs iterations of its own job too (as
-// thread index 0) while the workers (indexes 1..N-1) take the others. So a job always makes
+// thread index 0, always iteration 0 first) while the workers (indexes 1..N-1) take the others. So a job always makes
 // progress even when every worker is busy with other frames' jobs or the caller is itself a
 // worker (an iteration that calls iterate_generic again), and N threads at most run one job.
 // thread_index is unique among the iterations of one job running at the same moment.
@@ -32,7 +32,10 @@ public:
     // returns when all calls have finished. After the first non-zero result no further
     // iteration is started and that result is returned. An exception out of fn counts as
     // PF_Err_INTERNAL_STRUCT_DAMAGED and sets `threw`.
-    PF_Err run(A_long iterations, void* refcon, PF_IterateGenericFunc fn, bool& threw);
+    // Iterations of `uncounted` jobs (the host's own work) are left out of
+    // iterationsPerThread().
+    PF_Err run(A_long iterations, void* refcon, PF_IterateGenericFunc fn, bool& threw,
+               bool uncounted = false);
 
     // Keeps idle workers awake (polling, not sleeping) for up to `d` or until the next job
     // arrives, whichever comes first. The host calls it as it starts preparing a frame: a worker

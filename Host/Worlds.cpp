@@ -89,16 +89,28 @@ void checkPadding(int padding, Depth depth, const char* what) {
 
 // ---- WorldMemory ----------------------------------------------------------------------------
 
-WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPadding, bool clear)
-    : width_(width), height_(height), format_(format), pixelBytes_(formatPixelBytes(format)) {
+WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPadding, bool clear,
+                         bool rowsLater)
+    : width_(width), height_(height), format_(format), pixelBytes_(formatPixelBytes(format)),
+      clear_(clear) {
     rowBytes_ = static_cast<std::size_t>(width) * static_cast<std::size_t>(pixelBytes_) +
                 static_cast<std::size_t>(rowPadding);
     blockSize_ = 2 * kGuard + rowBytes_ * static_cast<std::size_t>(height);
     block_ = static_cast<std::uint8_t*>(::operator new[](blockSize_, std::align_val_t(kAlignment)));
-    std::memset(block_, kUntouchedByte, blockSize_);
-    if (clear) {
-        const std::size_t pixels = static_cast<std::size_t>(width) * pixelBytes_;
-        for (int y = 0; y < height; ++y)
+    std::memset(block_, kUntouchedByte, kGuard);
+    std::memset(block_ + blockSize_ - kGuard, kUntouchedByte, kGuard);
+    if (!rowsLater)
+        fillRows(0, height);
+}
+
+void WorldMemory::fillRows(int top, int bottom) {
+    if (bottom <= top)
+        return;
+    std::uint8_t* first = data() + static_cast<std::size_t>(top) * rowBytes_;
+    std::memset(first, kUntouchedByte, static_cast<std::size_t>(bottom - top) * rowBytes_);
+    if (clear_) {
+        const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+        for (int y = top; y < bottom; ++y)
             std::memset(data() + static_cast<std::size_t>(y) * rowBytes_, 0, pixels);
     }
 }
@@ -137,10 +149,14 @@ bool WorldMemory::outsideIntact() const {
 
 // A world without columns has rows of padding only, and its image no pixel memory to copy.
 void WorldMemory::copyFrom(const Image& image) {
+    copyRowsFrom(image, 0, height_);
+}
+
+void WorldMemory::copyRowsFrom(const Image& image, int top, int bottom) {
     const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
     if (pixels == 0)
         return;
-    for (int y = 0; y < height_; ++y) {
+    for (int y = top; y < bottom; ++y) {
         std::uint8_t* row = data() + static_cast<std::size_t>(y) * rowBytes_;
         std::memcpy(row, image.pixels.data() + static_cast<std::size_t>(y) * pixels, pixels);
         if (bgraFormat(format_))
@@ -237,6 +253,33 @@ void CommandFrame::resetOut() {
     out.out_flags2 = host.faults.presetOutFlags2;
 }
 
+namespace {
+
+// Runs fill(world, top, bottom) over the rows of world in one band per pool thread, band i of n
+// being rows i h / n up to (i + 1) h / n as the effect splits its frames, and band 0 on this
+// thread. A real host hands the effect worlds it made, wrote and reused on its render threads;
+// a world written here on one thread alone would reach the effect's bands cached on that one
+// core, and the bands on the other threads ran 15 to 25 % slower reading it.
+template <class Fill>
+void fillInBands(HostState& host, WorldMemory& world, Fill fill) {
+    struct Job {
+        WorldMemory* world;
+        Fill* fill;
+    } job{&world, &fill};
+    const auto band = [](void* refcon, A_long, A_long i, A_long n) -> PF_Err {
+        const Job& j = *static_cast<const Job*>(refcon);
+        const std::int64_t h = j.world->height();
+        (*j.fill)(*j.world, static_cast<int>(i * h / n), static_cast<int>((i + 1) * h / n));
+        return PF_Err_NONE;
+    };
+    bool threw = false;
+    host.pool.run(host.pool.threads(), &job, band, threw, true);
+    if (threw)
+        throw HostError("filling a world in bands failed");
+}
+
+} // namespace
+
 void CommandFrame::setInput(const Image& image, int padding, WorldOrder order) {
     checkPadding(padding, image.depth, "input");
     if (image.width < 0 || image.height < 0 ||
@@ -248,9 +291,12 @@ void CommandFrame::setInput(const Image& image, int padding, WorldOrder order) {
     if (static_cast<std::size_t>(image.width) * pixelBytes(image.depth) + padding >
         static_cast<std::size_t>(std::numeric_limits<A_long>::max()))
         throw HostError("input image is too wide for a host world");
-    inputMemory = std::make_unique<WorldMemory>(image.width, image.height,
-                                                worldFormat(image.depth, order), padding, false);
-    inputMemory->copyFrom(image);
+    inputMemory = std::make_unique<WorldMemory>(
+        image.width, image.height, worldFormat(image.depth, order), padding, false, true);
+    fillInBands(host, *inputMemory, [&image](WorldMemory& world, int top, int bottom) {
+        world.fillRows(top, bottom);
+        world.copyRowsFrom(image, top, bottom);
+    });
     inputMemory->describe(ctx.inputWorld);
     ctx.input = inputMemory.get();
     host.addWorld(inputMemory.get());
@@ -261,7 +307,9 @@ void CommandFrame::setInput(const Image& image, int padding, WorldOrder order) {
 void CommandFrame::setOutput(int width, int height, PF_PixelFormat format, int padding) {
     if (outputMemory) // a frame rendered again gets a new output world
         host.removeWorld(outputMemory.get());
-    outputMemory = std::make_unique<WorldMemory>(width, height, format, padding, false);
+    outputMemory = std::make_unique<WorldMemory>(width, height, format, padding, false, true);
+    fillInBands(host, *outputMemory,
+                [](WorldMemory& world, int top, int bottom) { world.fillRows(top, bottom); });
     outputMemory->frameOutput = true;
     outputMemory->describe(ctx.outputWorld);
     ctx.output = outputMemory.get();
