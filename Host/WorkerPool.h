@@ -2,10 +2,11 @@
 //
 // A pool made for N threads starts N - 1 workers once and keeps them until it is destroyed. A
 // call to run() queues its job, then the calling thread runs iterations of its own job too (as
-// thread index 0, always iteration 0 first) while the workers (indexes 1..N-1) take the others. So a job always makes
-// progress even when every worker is busy with other frames' jobs or the caller is itself a
-// worker (an iteration that calls iterate_generic again), and N threads at most run one job.
-// thread_index is unique among the iterations of one job running at the same moment.
+// thread index 0, always iteration 0 first) while the workers (indexes 1..N-1) take the
+// others. So a job always makes progress even when every worker is busy with other frames' jobs
+// or the caller is itself a worker (an iteration that calls iterate_generic again), and N
+// threads at most run one job. thread_index is unique among the iterations of one job running
+// at the same moment.
 #pragma once
 
 #include <atomic>
