@@ -167,6 +167,8 @@ public:
 
     // Rows top..bottom-1 (padding included) to kUntouchedByte, their pixels to 0 with `clear`.
     void fillRows(int top, int bottom);
+    // Only the padding of those rows, for rows whose pixels are copied in.
+    void fillPadding(int top, int bottom);
 
     // Images are ARGB: a BGRA world's channels are moved on the way in and out.
     void copyFrom(const Image& image); // sizes must match
@@ -178,6 +180,8 @@ public:
     bool frameOutput = false; // the output world of a frame
 
 private:
+    void fill(int top, int bottom, bool pixelsToo);
+
     static constexpr std::size_t kGuard = 64;
     static constexpr std::size_t kAlignment = 64; // of the block, and so of the pixels
     static_assert(kGuard % kAlignment == 0);

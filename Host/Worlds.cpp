@@ -104,14 +104,20 @@ WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPa
 }
 
 void WorldMemory::fillRows(int top, int bottom) {
-    if (bottom <= top)
-        return;
-    std::uint8_t* first = data() + static_cast<std::size_t>(top) * rowBytes_;
-    std::memset(first, kUntouchedByte, static_cast<std::size_t>(bottom - top) * rowBytes_);
-    if (clear_) {
-        const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
-        for (int y = top; y < bottom; ++y)
-            std::memset(data() + static_cast<std::size_t>(y) * rowBytes_, 0, pixels);
+    fill(top, bottom, true);
+}
+
+void WorldMemory::fillPadding(int top, int bottom) {
+    fill(top, bottom, false);
+}
+
+void WorldMemory::fill(int top, int bottom, bool pixelsToo) {
+    const std::size_t pixels = static_cast<std::size_t>(width_) * pixelBytes_;
+    for (int y = top; y < bottom; ++y) {
+        std::uint8_t* row = data() + static_cast<std::size_t>(y) * rowBytes_;
+        if (pixelsToo)
+            std::memset(row, clear_ ? 0 : kUntouchedByte, pixels);
+        std::memset(row + pixels, kUntouchedByte, rowBytes_ - pixels);
     }
 }
 
@@ -294,8 +300,8 @@ void CommandFrame::setInput(const Image& image, int padding, WorldOrder order) {
     inputMemory = std::make_unique<WorldMemory>(
         image.width, image.height, worldFormat(image.depth, order), padding, false, true);
     fillInBands(host, *inputMemory, [&image](WorldMemory& world, int top, int bottom) {
-        world.fillRows(top, bottom);
         world.copyRowsFrom(image, top, bottom);
+        world.fillPadding(top, bottom);
     });
     inputMemory->describe(ctx.inputWorld);
     ctx.input = inputMemory.get();
