@@ -51,14 +51,11 @@ std::vector<Path> vectorPaths() {
     } while (0)
 
 using Stores = ColorSpaceConversion::Stores;
-// The 32-bit kernels are compared with both kinds of stores, whatever the frame's size; the 8-
-// and 16-bit ones have ordinary stores only.
+// The kernels are compared with both kinds of stores, whatever the frame's size (a path without
+// streaming kernels at a depth runs its ordinary ones for both).
 template <class P>
 std::vector<Stores> storesOf() {
-    if constexpr (std::is_same_v<P, PF_PixelFloat>)
-        return {Stores::Ordinary, Stores::Streaming};
-    else
-        return {Stores::Ordinary};
+    return {Stores::Ordinary, Stores::Streaming};
 }
 const char* storesName(Stores s) {
     return s == Stores::Streaming ? "streaming stores" : "ordinary stores";

@@ -35,8 +35,9 @@
 //   floats), which the 16-bit YUV kernels use, and load8UnitsAt<A> (load8At without the division
 //   by 255), which the 8-bit YUV to RGB kernels use, and optionally kStreamAlignment with a store32
 //   template whose <true> form writes with streaming stores to addresses aligned to
-//   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches), and
-//   optionally prefetch(p) (a hint to fetch the cache line at p; never faults).
+//   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches), with
+//   kStreams8And16 = true also store8At<A, true> and store16<true>, and optionally prefetch(p)
+//   (a hint to fetch the cache line at p; never faults).
 //
 // Channel order: the loads and stores work by memory position, so the body names the vectors for
 // the world's order. load32 and store32 hand over the four positions; in BGRA worlds position 0
@@ -436,15 +437,25 @@ void load8(const void* p, typename S::I& raw, Rgb<S>& c) {
     else
         S::load8(pixels, raw, c.r.v, c.g.v, c.b.v);
 }
-template <class S, ChannelOrder O>
+template <class S, ChannelOrder O, bool kStream = false>
 void store8(void* p, typename S::I raw, const Rgb<S>& q) {
     auto* pixels = static_cast<PF_Pixel*>(p);
-    if constexpr (isBgra(O))
+    if constexpr (kStream)
+        S::template store8At<0, true>(pixels, raw, q.r.v, q.g.v, q.b.v);
+    else if constexpr (isBgra(O))
         S::template store8At<3>(pixels, raw, q.b.v, q.g.v, q.r.v);
     else if constexpr (HasPositional8<S>::value)
         S::template store8At<0>(pixels, raw, q.r.v, q.g.v, q.b.v);
     else
         S::store8(pixels, raw, q.r.v, q.g.v, q.b.v);
+}
+
+template <class S, bool kStream = false>
+void store16(PF_Pixel16* p, typename S::I alpha, const Rgb<S>& q) {
+    if constexpr (kStream)
+        S::template store16<true>(p, alpha, q.r.v, q.g.v, q.b.v);
+    else
+        S::store16(p, alpha, q.r.v, q.g.v, q.b.v);
 }
 
 // Whether S has load8UnitsAt.
@@ -475,6 +486,16 @@ struct HasStreamingStores {
 template <class S>
 struct HasStreamingStores<S, decltype(void(S::kStreamAlignment))> {
     static constexpr bool value = true;
+};
+
+// Whether S has streaming stores at 8 and 16 bits too (kStreams8And16).
+template <class S, class = void>
+struct HasStreams8And16 {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasStreams8And16<S, decltype(void(S::kStreams8And16))> {
+    static constexpr bool value = S::kStreams8And16;
 };
 
 // Whether S has prefetch.
@@ -520,7 +541,7 @@ void prefetchAhead(const P* p, int x) {
 template <int T>
 constexpr bool kYuvInUnits16 = T == kRgbToYuv || T == kYuvToRgb;
 
-template <class S, int T>
+template <class S, int T, bool kStream>
 void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
     constexpr float kHalf = 16384.0f;
     for (int x = 0; x < count; x += S::kLanes) {
@@ -535,7 +556,7 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
             yuvToRgb(c, o, kHalf);
             q = {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f};
         }
-        S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+        store16<S, kStream>(dst + x, alpha, q);
     }
 }
 
@@ -545,7 +566,7 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
 // are not the decoded form's roundings scaled, but they give the same bytes: all 2^24 colours
 // were compared with the scalar code, and the exhaustive 8-bit kernel test keeps doing so. (RGB
 // to YUV in units gives other bytes for 1156 to 5012 colours a channel, so it stays decoded.)
-template <class S, class P, ChannelOrder O>
+template <class S, class P, ChannelOrder O, bool kStream>
 void convertRowYuvToRgbUnits8(const P* src, P* dst, int count) {
     for (int x = 0; x < count; x += S::kLanes) {
         prefetchAhead<S>(src, x);
@@ -557,19 +578,21 @@ void convertRowYuvToRgbUnits8(const P* src, P* dst, int count) {
         else
             S::template load8UnitsAt<0>(pixels, alpha, c.r.v, c.g.v, c.b.v);
         yuvToRgb(c, o, 127.5f);
-        store8<S, O>(dst + x, alpha, {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f});
+        store8<S, O, kStream>(dst + x, alpha, {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f});
     }
 }
 
-// Converts count pixels, a multiple of the vector width. O is ARGB at 16 bits.
-template <class S, class D, int T, ChannelOrder O = ChannelOrder::ARGB>
+// Converts count pixels, a multiple of the vector width. O is ARGB at 16 bits. With kStream
+// (ARGB only) dst is aligned to S::kStreamAlignment.
+template <class S, class D, int T, ChannelOrder O = ChannelOrder::ARGB, bool kStream = false>
 void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count) {
+    static_assert(!kStream || !isBgra(O), "streaming stores are made for ARGB worlds only");
     if constexpr (D::kBits == 16 && kYuvInUnits16<T> && HasLoad16Units<S>::value) {
-        convertRowYuvUnits16<S, T>(src, dst, count);
+        convertRowYuvUnits16<S, T, kStream>(src, dst, count);
         return;
     }
     if constexpr (D::kBits == 8 && T == kYuvToRgb && HasLoad8Units<S>::value) {
-        convertRowYuvToRgbUnits8<S, typename D::Pixel, O>(src, dst, count);
+        convertRowYuvToRgbUnits8<S, typename D::Pixel, O, kStream>(src, dst, count);
         return;
     }
     for (int x = 0; x < count; x += S::kLanes) {
@@ -583,9 +606,9 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
         convert<T, D::kBits == 8>(c, o);
         const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
         if constexpr (D::kBits == 8)
-            store8<S, O>(dst + x, alpha, q);
+            store8<S, O, kStream>(dst + x, alpha, q);
         else
-            S::store16(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+            store16<S, kStream>(dst + x, alpha, q);
     }
 }
 
@@ -630,6 +653,10 @@ void addConversion(RowKernels& k) {
     k.row32Bgra[T] = convertRow32<S, T, ChannelOrder::BGRA>;
     if constexpr (HasStreamingStores<S>::value)
         k.stream32[T] = convertRow32<S, T, ChannelOrder::ARGB, true>;
+    if constexpr (HasStreams8And16<S>::value) {
+        k.stream8[T] = convertRow<S, Depth8, T, ChannelOrder::ARGB, true>;
+        k.stream16[T] = convertRow<S, Depth16, T, ChannelOrder::ARGB, true>;
+    }
 }
 
 template <class S>

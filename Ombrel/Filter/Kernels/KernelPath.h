@@ -72,6 +72,7 @@ inline bool runsOn(Path path, Path best) {
 // register in which the operating system says which register state it saves on context switches.
 struct CpuidValues {
     unsigned maxLeaf = 0;             // CPUID leaf 0's eax: leaf 7 means nothing when it is below 7
+    bool intel = false;               // leaf 0's vendor string is "GenuineIntel"
     unsigned leaf1[4] = {0, 0, 0, 0}; // eax, ebx, ecx, edx
     unsigned leaf7[4] = {0, 0, 0, 0};
     unsigned long long xcr0 = 0; // read with XGETBV, which exists only when leaf 1 says OSXSAVE
@@ -106,6 +107,11 @@ inline Path bestPath(const CpuidValues& v) {
 }
 
 #if OMBREL_KERNELS_X86
+// Leaf 0's vendor string, in ebx, edx, ecx order: "Genu", "ineI", "ntel".
+inline bool isIntel(unsigned ebx, unsigned edx, unsigned ecx) {
+    return ebx == 0x756E6547u && edx == 0x49656E69u && ecx == 0x6C65746Eu;
+}
+
 // This processor's values.
 inline CpuidValues readCpuid() {
     CpuidValues v;
@@ -113,6 +119,8 @@ inline CpuidValues readCpuid() {
     int r[4];
     __cpuid(r, 0);
     v.maxLeaf = static_cast<unsigned>(r[0]);
+    v.intel = isIntel(static_cast<unsigned>(r[1]), static_cast<unsigned>(r[3]),
+                      static_cast<unsigned>(r[2]));
     __cpuid(r, 1);
     for (int i = 0; i < 4; ++i)
         v.leaf1[i] = static_cast<unsigned>(r[i]);
@@ -122,7 +130,9 @@ inline CpuidValues readCpuid() {
             v.leaf7[i] = static_cast<unsigned>(r[i]);
     }
 #else
-    v.maxLeaf = static_cast<unsigned>(__get_cpuid_max(0, nullptr));
+    unsigned ebx = 0, ecx = 0, edx = 0;
+    __get_cpuid(0, &v.maxLeaf, &ebx, &ecx, &edx);
+    v.intel = isIntel(ebx, edx, ecx);
     __get_cpuid(1, &v.leaf1[0], &v.leaf1[1], &v.leaf1[2], &v.leaf1[3]);
     if (v.maxLeaf >= 7)
         __cpuid_count(7, 0, v.leaf7[0], v.leaf7[1], v.leaf7[2], v.leaf7[3]);

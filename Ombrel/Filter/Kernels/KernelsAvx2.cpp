@@ -58,11 +58,13 @@ struct Avx2 {
     }
 
     static void put(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
-    // Streaming stores, for store32<true>: see Sse2Traits.h. The streamed part of a row starts on
-    // a cache line, so that each step writes whole lines: 32-byte alignment left every step a half
-    // line at each end, and frames in worlds 16 bytes off a 32-byte boundary took 5 to 7 % longer
-    // on a Zen 3 core (SSE2's 16-byte stores gained nothing from the same).
+    // Streaming stores, for store32<true>, store8At<A, true> and store16<true>: see Sse2Traits.h.
+    // The streamed part of a row starts on a cache line, so that each step writes whole lines:
+    // 32-byte alignment left every step a half line at each end, and frames in worlds 16 bytes off
+    // a 32-byte boundary took 5 to 7 % longer on a Zen 3 core (SSE2's 16-byte stores gained
+    // nothing from the same).
     static constexpr int kStreamAlignment = 64;
+    static constexpr bool kStreams8And16 = true;
     template <bool kStream>
     static void putAs(void* p, I v) {
         if constexpr (kStream)
@@ -118,7 +120,7 @@ struct Avx2 {
         return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_set1_ps(m), v));
     }
     // At 8 bits the packs do the whole quantiser: see KernelsSse41.cpp.
-    template <int A>
+    template <int A, bool kStream = false>
     static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
         // Planes of the four channels in memory order.
         I planes;
@@ -135,7 +137,7 @@ struct Avx2 {
         }
         const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
                                          8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-        put(p, _mm256_shuffle_epi8(planes, order));
+        putAs<kStream>(p, _mm256_shuffle_epi8(planes, order));
     }
 
     // Channel units (see Sse2Traits.h) times 2^-15, exact.
@@ -158,12 +160,13 @@ struct Avx2 {
         g = _mm256_cvtepi32_ps(_mm256_and_si256(gb, low));
         b = _mm256_cvtepi32_ps(_mm256_srli_epi32(gb, 16));
     }
+    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F red, F green, F blue) {
         const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));
         const I gb = _mm256_packus_epi32(truncBelow(green, 32768.0f), truncBelow(blue, 32768.0f));
         const I s0 = _mm256_unpacklo_epi16(ar, gb), s1 = _mm256_unpackhi_epi16(ar, gb);
-        put(p, _mm256_unpacklo_epi16(s0, s1));
-        put(p + 4, _mm256_unpackhi_epi16(s0, s1));
+        putAs<kStream>(p, _mm256_unpacklo_epi16(s0, s1));
+        putAs<kStream>(p + 4, _mm256_unpackhi_epi16(s0, s1));
     }
 
     // A 4 x 4 transpose in each half: its own inverse.

@@ -51,6 +51,15 @@ const RowKernels* rowKernels(Path path) {
     return nullptr;
 }
 
+bool streams8And16() {
+#if OMBREL_KERNELS_X86
+    static const bool intel = readCpuid().intel;
+    return intel;
+#else
+    return false;
+#endif
+}
+
 Path activePath() {
     static const Path path = choosePath().path;
     return path;

@@ -24,6 +24,7 @@ struct Twice {
     };
     static constexpr bool kMaskedArithmetic = S::kMaskedArithmetic;
     static constexpr int kStreamAlignment = S::kStreamAlignment;
+    static constexpr bool kStreams8And16 = HasStreams8And16<S>::value;
 
     static void prefetch(const void* p) { S::prefetch(p); }
     static F set1(float x) { return {S::set1(x), S::set1(x)}; }
@@ -74,10 +75,15 @@ struct Twice {
         S::template load8UnitsAt<A>(p, raw.lo, x.lo, y.lo, z.lo);
         S::template load8UnitsAt<A>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
     }
-    template <int A>
+    template <int A, bool kStream = false>
     static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
-        S::template store8At<A>(p, raw.lo, x.lo, y.lo, z.lo);
-        S::template store8At<A>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
+        if constexpr (kStream) {
+            S::template store8At<A, true>(p, raw.lo, x.lo, y.lo, z.lo);
+            S::template store8At<A, true>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
+        } else {
+            S::template store8At<A>(p, raw.lo, x.lo, y.lo, z.lo);
+            S::template store8At<A>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
+        }
     }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         S::load16(p, a.lo, r.lo, g.lo, b.lo);
@@ -87,9 +93,15 @@ struct Twice {
         S::load16Units(p, a.lo, r.lo, g.lo, b.lo);
         S::load16Units(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
     }
+    template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
-        S::store16(p, a.lo, r.lo, g.lo, b.lo);
-        S::store16(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
+        if constexpr (kStream) {
+            S::template store16<true>(p, a.lo, r.lo, g.lo, b.lo);
+            S::template store16<true>(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
+        } else {
+            S::store16(p, a.lo, r.lo, g.lo, b.lo);
+            S::store16(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
+        }
     }
     static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
         S::load32(p, a.lo, r.lo, g.lo, b.lo);
