@@ -227,9 +227,9 @@ void convertFew(Kernels::RowKernel<Pixel> kernel, int lanes, const Pixel* src, P
 // streaming stores by BySize: the output would not stay in the last-level cache anyway, and
 // streaming stores write whole lines without first reading them, so the frame moves a third
 // fewer bytes. Measured (bench/RESULTS.md) on a 32 MB last-level cache: 32-bit YUV to RGB gains
-// from about that size on and loses below it; 8- and 16-bit kernels with streaming stores, with
-// four and two times the arithmetic per byte, gained nothing at any size up to 133 MB, so those
-// depths have ordinary stores only.
+// from about that size on and loses below it. 8- and 16-bit kernels, with four and two times the
+// arithmetic per byte, gained nothing with them at any size up to 133 MB on AMD cores and take
+// them on Intel ones only (kStreams8 and kStreams16 below).
 constexpr std::size_t kStreamingBytes = std::size_t(32) << 20;
 
 // The 8- and 16-bit conversions that take streaming stores past that size where the processor

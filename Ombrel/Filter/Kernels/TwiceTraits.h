@@ -77,13 +77,8 @@ struct Twice {
     }
     template <int A, bool kStream = false>
     static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
-        if constexpr (kStream) {
-            S::template store8At<A, true>(p, raw.lo, x.lo, y.lo, z.lo);
-            S::template store8At<A, true>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
-        } else {
-            S::template store8At<A>(p, raw.lo, x.lo, y.lo, z.lo);
-            S::template store8At<A>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
-        }
+        S::template store8At<A, kStream>(p, raw.lo, x.lo, y.lo, z.lo);
+        S::template store8At<A, kStream>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
     }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         S::load16(p, a.lo, r.lo, g.lo, b.lo);
@@ -95,13 +90,8 @@ struct Twice {
     }
     template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F r, F g, F b) {
-        if constexpr (kStream) {
-            S::template store16<true>(p, a.lo, r.lo, g.lo, b.lo);
-            S::template store16<true>(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
-        } else {
-            S::store16(p, a.lo, r.lo, g.lo, b.lo);
-            S::store16(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
-        }
+        S::template store16<kStream>(p, a.lo, r.lo, g.lo, b.lo);
+        S::template store16<kStream>(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
     }
     static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
         S::load32(p, a.lo, r.lo, g.lo, b.lo);
