@@ -293,39 +293,58 @@ void rgbToHsb(const Rgb<S>& c, Rgb<S>& o) {
     o.b = max;
 }
 
-// One channel of HLS to RGB; both ramps share one division. dm is m2 - m1; a is never NaN.
-// The scalar chain (below 60 the rising ramp, below 180 m2, below 240 the falling ramp, else m1)
-// as two selects: m2 where 60 <= a < 180, else m1 from 240 on and the ramp below.
+// m1 and the HLS ramp at x degrees (0 <= x <= 60, never NaN), dm being m2 - m1.
 template <class S>
-V<S> hlsValue(V<S> m1, V<S> m2, V<S> dm, V<S> a) {
-    const M<S> pastRise = atLeast(a, 60.0f);
-    const V<S> ramp = (dm * select(pastRise, 240.0f - a, a)) / 60.0f + m1;
-    const M<S> flat = butNot(pastRise, atLeast(a, 180.0f));
-    return select(flat, m2, select(atLeast(a, 240.0f), m1, ramp));
+V<S> hlsRamp(V<S> m1, V<S> dm, V<S> x) {
+    return (dm * x) / 60.0f + m1;
 }
 
 // Decodes the stored hue fraction to degrees first. The hues lie in [0, 720), where fmodf(H,
 // 360) is H or the exact difference H - 360, never negative; L and S are never below 0. With
-// kAtMostOne the decoded L and S are at most 1 too (8 and 32 bits), and their limit to 1 is left
-// out.
-template <class S, bool kAtMostOne>
+// kBits, the depth decoded: at 8 and 32 bits the channels are at most 1, so L and S need no limit
+// to 1, and the hue no wrapping, as it is at most 360, and 360 gives each channel the value 0
+// does (m2 for red, m1 for green and blue, below). Only at 32 bits can L be -0.
+//
+// Each channel is the scalar chain over its angle a (below 60 the rising ramp of a, below 180
+// m2, below 240 the falling ramp of 240 - a, else m1) as one select: m2 where 60 <= a < 180,
+// elsewhere one ramp whose argument is a, 240 - a or 0, picked by minima and maxima. The ramp of
+// 0 is m1 exactly: (dm * 0) / 60 is a zero, and adding a zero leaves m1, which is never -0 (l + l
+// = -0 needs l = -0, which gives m2 = (s + 1) * -0 = -0, and -0 - -0 is +0). Where S = 0 (the
+// scalar code's grey case, which returns l) m2, m1 and every channel are l too: m2 = 1 * l or (0 +
+// l) - l * 0, m1 = 2l - l, dm = +0 and the ramp (+0 * x) / 60 + l. The exception is l = -0,
+// whose ramp is +0, so at 32 bits grey lanes are given l.
+template <class S, int kBits>
 void hlsToRgb(const Rgb<S>& c, Rgb<S>& o) {
+    constexpr bool kAtMostOne = kBits != 16;
     const V<S> hueIn = c.r * 360.0f;
-    const V<S> h = selectSub(hueIn >= 360.0f, hueIn, 360.0f, hueIn);
-    const V<S> one = splat<S>(1.0f);
+    const V<S> h = kAtMostOne ? hueIn : selectSub(hueIn >= 360.0f, hueIn, 360.0f, hueIn);
+    const V<S> one = splat<S>(1.0f), zero = splat<S>(0.0f);
     const V<S> l = kAtMostOne ? c.g : stdMin(one, c.g);
     const V<S> s = kAtMostOne ? c.b : stdMin(one, c.b);
-    const M<S> grey = s == 0.0f;
     const V<S> m2 = select(atLeast(l, 0.5f), (s + l) - l * s, (s + 1.0f) * l);
     const V<S> m1 = (l + l) - m2;
     const V<S> dm = m2 - m1;
-    V<S> a = h + 120.0f;
-    a = selectSub(above(a, 360.0f), a, 360.0f, a);
-    o.r = select(grey, l, hlsValue(m1, m2, dm, a));
-    o.g = select(grey, l, hlsValue(m1, m2, dm, h));
-    a = h - 120.0f;
-    a = selectAdd(a < 0.0f, a, 360.0f, a);
-    o.b = select(grey, l, hlsValue(m1, m2, dm, a));
+    // Red: h + 120 in [120, 480], from which the scalar code takes 360 (exactly) above 360,
+    // leaving the rising ramp below 420 and m2 from there. Below 360 it is m2 up to 180, then the
+    // falling ramp, then m1.
+    const V<S> ar = h + 120.0f;
+    const V<S> xr = stdMax(stdMax(240.0f - ar, ar - 360.0f), zero);
+    const M<S> rampR = butNot(atLeast(ar, 180.0f), atLeast(ar, 420.0f));
+    o.r = select(rampR, hlsRamp(m1, dm, xr), m2);
+    // Green: h itself.
+    const V<S> xg = stdMax(stdMin(h, 240.0f - h), zero);
+    const M<S> flatG = butNot(atLeast(h, 60.0f), atLeast(h, 180.0f));
+    o.g = select(flatG, m2, hlsRamp(m1, dm, xg));
+    // Blue: h - 120 in [-120, 240]. Below 0 the scalar code adds 360, which gives at least 240
+    // and so m1, the ramp of 0.
+    const V<S> ab = h - 120.0f;
+    const V<S> xb = stdMax(stdMin(ab, 240.0f - ab), zero);
+    const M<S> flatB = butNot(atLeast(ab, 60.0f), atLeast(ab, 180.0f));
+    o.b = select(flatB, m2, hlsRamp(m1, dm, xb));
+    if constexpr (kBits == 32) {
+        const M<S> grey = s == 0.0f;
+        o = {select(grey, l, o.r), select(grey, l, o.g), select(grey, l, o.b)};
+    }
 }
 
 // Decodes the stored hue fraction to degrees first. H / 60 lies in [0, 12), where the sector
@@ -357,8 +376,8 @@ void hsbToRgb(const Rgb<S>& c, Rgb<S>& o) {
     o.b = select(b2, qv, select(b1, vt, p));
 }
 
-// kAtMostOne: no decoded channel exceeds 1 (8 and 32 bits; 16-bit channels reach 65535 / 32768).
-template <int T, bool kAtMostOne, class S>
+// kBits: the depth the channels were decoded from.
+template <int T, int kBits, class S>
 void convert(const Rgb<S>& c, Rgb<S>& o) {
     if constexpr (T == kRgbToYuv)
         rgbToYuv(c, o);
@@ -367,7 +386,7 @@ void convert(const Rgb<S>& c, Rgb<S>& o) {
     else if constexpr (T == kRgbToHls)
         rgbToHls(c, o);
     else if constexpr (T == kHlsToRgb)
-        hlsToRgb<S, kAtMostOne>(c, o);
+        hlsToRgb<S, kBits>(c, o);
     else if constexpr (T == kRgbToHsb)
         rgbToHsb(c, o);
     else
@@ -603,7 +622,7 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
             load8<S, O>(src + x, alpha, c);
         else
             S::load16(src + x, alpha, c.r.v, c.g.v, c.b.v);
-        convert<T, D::kBits == 8>(c, o);
+        convert<T, D::kBits>(c, o);
         const Rgb<S> q = quantiserInputs<T>(o, D::kMax, D::kHueScale);
         if constexpr (D::kBits == 8)
             store8<S, O, kStream>(dst + x, alpha, q);
@@ -628,7 +647,7 @@ void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>:
         c.g.v = isBgra(O) ? p1 : p2;
         c.b.v = isBgra(O) ? p0 : p3;
         c = {{S::clampUnit(c.r.v)}, {S::clampUnit(c.g.v)}, {S::clampUnit(c.b.v)}};
-        convert<T, true>(c, o);
+        convert<T, 32>(c, o);
         if constexpr (T == kRgbToYuv)
             o = {o.r, o.g + 0.5f, o.b + 0.5f};
         else if constexpr (T == kRgbToHls || T == kRgbToHsb)
