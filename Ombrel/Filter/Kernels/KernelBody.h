@@ -33,7 +33,9 @@
 //   and truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to);
 //   optionally load16Units (load16 without the final 2^-15: the channels as integer-valued
 //   floats), which the 16-bit YUV kernels use, and load8UnitsAt<A> (load8At without the division
-//   by 255), which the 8-bit YUV to RGB kernels use, and optionally kStreamAlignment with a store32
+//   by 255), which the 8-bit YUV to RGB kernels use, or in its place both load8YuvAt<A> (Y, U
+//   and V by channel, U and V less 127.5) and store8NearestAt<A> (store8At of v + 0.5 given v, for
+//   the values these kernels produce), and optionally kStreamAlignment with a store32
 //   template whose <true> form writes with streaming stores to addresses aligned to
 //   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches), with
 //   kStreams8And16 = true also store8At<A, true> and store16<true>, and optionally prefetch(p)
@@ -241,13 +243,18 @@ void rgbToYuv(const Rgb<S>& c, Rgb<S>& o) {
     o.b = (0.5f * c.r + -0.419f * c.g) + -0.081f * c.b;
 }
 
-// Decodes the stored U + 0.5 and V + 0.5 first (half: 0.5 in the channels' units).
+// From the decoded Y, U and V.
 template <class S>
-void yuvToRgb(const Rgb<S>& c, Rgb<S>& o, float half = 0.5f) {
-    const V<S> y = c.r, u = c.g + -half, v = c.b + -half;
+void yuvToRgbCentred(V<S> y, V<S> u, V<S> v, Rgb<S>& o) {
     o.r = 1.402f * v + y;
     o.g = (-0.344f * u + y) + -0.714f * v;
     o.b = 1.772f * u + y;
+}
+
+// Decodes the stored U + 0.5 and V + 0.5 first (half: 0.5 in the channels' units).
+template <class S>
+void yuvToRgb(const Rgb<S>& c, Rgb<S>& o, float half = 0.5f) {
+    yuvToRgbCentred(c.r, c.g + -half, c.b + -half, o);
 }
 
 template <class S>
@@ -579,25 +586,50 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
     }
 }
 
+// Whether S has load8YuvAt and store8NearestAt.
+template <class S, class = void>
+struct HasYuv8 {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasYuv8<S,
+               decltype(void(&S::template load8YuvAt<0>), void(&S::template store8NearestAt<0>))> {
+    static constexpr bool value = true;
+};
+
 // 8-bit YUV to RGB in channel units, 255 times the decoded values: the stored bytes as they are,
 // U and V centred by subtracting 127.5 (exact), and each result + 0.5 handed to the quantiser,
 // with no division by 255 before and no multiplication by 255 after. Unlike the 16-bit case these
 // are not the decoded form's roundings scaled, but they give the same bytes: all 2^24 colours
 // were compared with the scalar code, and the exhaustive 8-bit kernel test keeps doing so. (RGB
 // to YUV in units gives other bytes for 1156 to 5012 colours a channel, so it stays decoded.)
+// Where S has store8NearestAt the results are rounded to nearest instead of truncated after
+// + 0.5: no result of these kernels is a tie or 0.5 - 2^-25 (every colour compared, as above),
+// which is where the two differ.
 template <class S, class P, ChannelOrder O, bool kStream>
 void convertRowYuvToRgbUnits8(const P* src, P* dst, int count) {
+    constexpr int kAlpha = isBgra(O) ? 3 : 0;
     for (int x = 0; x < count; x += S::kLanes) {
         prefetchAhead<S>(src, x);
         typename S::I alpha;
         Rgb<S> c, o;
         const auto* pixels = reinterpret_cast<const PF_Pixel*>(src + x);
-        if constexpr (isBgra(O))
-            S::template load8UnitsAt<3>(pixels, alpha, c.b.v, c.g.v, c.r.v);
-        else
-            S::template load8UnitsAt<0>(pixels, alpha, c.r.v, c.g.v, c.b.v);
-        yuvToRgb(c, o, 127.5f);
-        store8<S, O, kStream>(dst + x, alpha, {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f});
+        auto* out = reinterpret_cast<PF_Pixel*>(dst + x);
+        if constexpr (HasYuv8<S>::value) {
+            S::template load8YuvAt<kAlpha>(pixels, alpha, c.r.v, c.g.v, c.b.v);
+            yuvToRgbCentred(c.r, c.g, c.b, o);
+            if constexpr (isBgra(O))
+                S::template store8NearestAt<3, kStream>(out, alpha, o.b.v, o.g.v, o.r.v);
+            else
+                S::template store8NearestAt<0, kStream>(out, alpha, o.r.v, o.g.v, o.b.v);
+        } else {
+            if constexpr (isBgra(O))
+                S::template load8UnitsAt<3>(pixels, alpha, c.b.v, c.g.v, c.r.v);
+            else
+                S::template load8UnitsAt<0>(pixels, alpha, c.r.v, c.g.v, c.b.v);
+            yuvToRgb(c, o, 127.5f);
+            store8<S, O, kStream>(dst + x, alpha, {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f});
+        }
     }
 }
 

@@ -114,6 +114,37 @@ struct Avx2 {
         y = _mm256_cvtepi32_ps(byteAt<first + 1>(raw));
         z = _mm256_cvtepi32_ps(byteAt<first + 2>(raw));
     }
+    // Y, U and V of an ARGB (A = 0) or BGRA (A = 3) pixel in channel units, U and V less 127.5.
+    // U and V are placed under the exponent of 2^15, giving the float 2^15 + x, from which
+    // 2^15 + 127.5 is taken exactly: an integer conversion and a subtraction fewer than
+    // load8UnitsAt and the centring, both of which run on the pipes that add.
+    template <int A>
+    static void load8YuvAt(const PF_Pixel* p, I& raw, F& y, F& u, F& v) {
+        constexpr int kY = A == 0 ? 1 : 2, kU = A == 0 ? 2 : 1, kV = A == 0 ? 3 : 0;
+        raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const F offset = _mm256_set1_ps(32768.0f + 127.5f);
+        y = _mm256_cvtepi32_ps(byteAt<kY>(raw));
+        u = _mm256_sub_ps(above2Pow15<kU>(raw), offset);
+        v = _mm256_sub_ps(above2Pow15<kV>(raw), offset);
+    }
+    // 2^15 + x for byte K of each lane: x in the mantissa's bits 8 to 15, where their weight is 1.
+    template <int K>
+    static F above2Pow15(I raw) {
+        const char z = -1;
+        const char k4 = char(K + 4), k8 = char(K + 8), k12 = char(K + 12);
+        const I x = _mm256_shuffle_epi8(raw, _mm256_setr_epi8(z, K, z, z, z, k4, z, z, z, k8, z, z,
+                                                              z, k12, z, z, z, K, z, z, z, k4, z, z,
+                                                              z, k8, z, z, z, k12, z, z));
+        return _mm256_castsi256_ps(_mm256_or_si256(x, _mm256_set1_epi32(0x47000000)));
+    }
+    // v rounded to the nearest integer, ties to even, for |v| < 2^22: v + 1.5 * 2^23 holds it in
+    // its low bits. One addition in place of the quantiser's + 0.5 and its conversion.
+    static I nearest(F v) {
+        const F magic = _mm256_set1_ps(12582912.0f);
+        return _mm256_sub_epi32(_mm256_castps_si256(_mm256_add_ps(v, magic)),
+                                _mm256_castps_si256(magic));
+    }
+
     // The quantiser with its lower clamp left to the saturating packs: v > m gives m; NaN
     // (truncated to INT_MIN) and negatives end as 0; the rest is truncated.
     static I truncBelow(F v, float m) {
@@ -122,18 +153,27 @@ struct Avx2 {
     // At 8 bits the packs do the whole quantiser: see KernelsSse41.cpp.
     template <int A, bool kStream = false>
     static void store8At(PF_Pixel* p, I raw, F x, F y, F z) {
+        pack8At<A, kStream>(p, raw, _mm256_cvttps_epi32(x), _mm256_cvttps_epi32(y),
+                            _mm256_cvttps_epi32(z));
+    }
+    // The same from values v before the quantiser's + 0.5, rounded by nearest(v). That differs
+    // from the quantiser of v + 0.5 for ties and for 0.5 - 2^-25, so it serves only the kernels
+    // whose values were all compared (8-bit YUV to RGB in channel units: every colour).
+    template <int A, bool kStream = false>
+    static void store8NearestAt(PF_Pixel* p, I raw, F x, F y, F z) {
+        pack8At<A, kStream>(p, raw, nearest(x), nearest(y), nearest(z));
+    }
+    // Integer channels to bytes, saturated to 0..255, around the alpha byte at A of raw.
+    template <int A, bool kStream>
+    static void pack8At(PF_Pixel* p, I raw, I x, I y, I z) {
         // Planes of the four channels in memory order.
         I planes;
         if constexpr (A == 0) {
             const I a = _mm256_and_si256(raw, _mm256_set1_epi32(0xFF));
-            planes = _mm256_packus_epi16(
-                _mm256_packs_epi32(a, _mm256_cvttps_epi32(x)),
-                _mm256_packs_epi32(_mm256_cvttps_epi32(y), _mm256_cvttps_epi32(z)));
+            planes = _mm256_packus_epi16(_mm256_packs_epi32(a, x), _mm256_packs_epi32(y, z));
         } else {
             const I a = _mm256_srli_epi32(raw, 24);
-            planes = _mm256_packus_epi16(
-                _mm256_packs_epi32(_mm256_cvttps_epi32(x), _mm256_cvttps_epi32(y)),
-                _mm256_packs_epi32(_mm256_cvttps_epi32(z), a));
+            planes = _mm256_packus_epi16(_mm256_packs_epi32(x, y), _mm256_packs_epi32(z, a));
         }
         const I order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4,
                                          8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);

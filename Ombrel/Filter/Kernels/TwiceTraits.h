@@ -80,6 +80,16 @@ struct Twice {
         S::template store8At<A, kStream>(p, raw.lo, x.lo, y.lo, z.lo);
         S::template store8At<A, kStream>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
     }
+    template <int A>
+    static void load8YuvAt(const PF_Pixel* p, I& raw, F& y, F& u, F& v) {
+        S::template load8YuvAt<A>(p, raw.lo, y.lo, u.lo, v.lo);
+        S::template load8YuvAt<A>(p + S::kLanes, raw.hi, y.hi, u.hi, v.hi);
+    }
+    template <int A, bool kStream = false>
+    static void store8NearestAt(PF_Pixel* p, I raw, F x, F y, F z) {
+        S::template store8NearestAt<A, kStream>(p, raw.lo, x.lo, y.lo, z.lo);
+        S::template store8NearestAt<A, kStream>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
+    }
     static void load16(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
         S::load16(p, a.lo, r.lo, g.lo, b.lo);
         S::load16(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
