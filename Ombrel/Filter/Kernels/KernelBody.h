@@ -35,7 +35,9 @@
 //   floats), which the 16-bit YUV kernels use, and load8UnitsAt<A> (load8At without the division
 //   by 255), which the 8-bit YUV to RGB kernels use, or in its place both load8YuvAt<A> (Y, U
 //   and V by channel, U and V less 127.5) and store8NearestAt<A> (store8At of v + 0.5 given v, for
-//   the values these kernels produce), and optionally kStreamAlignment with a store32
+//   the values these kernels produce), optionally load16YuvUnits (load16Units with U and V
+//   less 2^14) and store16Bounded (store16 for values below 2^31 in size and never NaN), and
+//   optionally kStreamAlignment with a store32
 //   template whose <true> form writes with streaming stores to addresses aligned to
 //   kStreamAlignment bytes (the 32-bit row kernels for frames larger than the caches), with
 //   kStreams8And16 = true also store8At<A, true> and store16<true>, and optionally prefetch(p)
@@ -557,6 +559,26 @@ void prefetchAhead(const P* p, int x) {
     }
 }
 
+// Whether S has load16YuvUnits.
+template <class S, class = void>
+struct HasLoad16YuvUnits {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasLoad16YuvUnits<S, decltype(void(&S::load16YuvUnits))> {
+    static constexpr bool value = true;
+};
+
+// Whether S has store16Bounded.
+template <class S, class = void>
+struct HasStore16Bounded {
+    static constexpr bool value = false;
+};
+template <class S>
+struct HasStore16Bounded<S, decltype(void(&S::template store16Bounded<false>))> {
+    static constexpr bool value = true;
+};
+
 // 16-bit YUV in channel units, 2^15 times the decoded values: the decode's multiplication by
 // 2^-15 and the quantiser's by 32768 drop out. Both formulas are sums and products by constants
 // of the channels (and of the offset 1/2, here 2^14), so every intermediate is 2^15 times the
@@ -564,6 +586,7 @@ void prefetchAhead(const P* p, int x) {
 // exactly rounded result, as long as neither side leaves the normal floats. Neither does: a
 // nonzero decoded intermediate is a sum of channel products that are multiples of 2^-15 times
 // constants near 1, so at least about 2^-43 in size, and none exceeds 8. Zeros keep their sign.
+// The results, at most 8 * 2^15 in size and never NaN, suit store16Bounded where S has it.
 template <int T>
 constexpr bool kYuvInUnits16 = T == kRgbToYuv || T == kYuvToRgb;
 
@@ -574,15 +597,24 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
         prefetchAhead<S>(src, x);
         typename S::I alpha;
         Rgb<S> c, o, q;
-        S::load16Units(src + x, alpha, c.r.v, c.g.v, c.b.v);
         if constexpr (T == kRgbToYuv) {
+            S::load16Units(src + x, alpha, c.r.v, c.g.v, c.b.v);
             rgbToYuv(c, o);
             q = {o.r + 0.5f, (o.g + kHalf) + 0.5f, (o.b + kHalf) + 0.5f};
         } else {
-            yuvToRgb(c, o, kHalf);
+            if constexpr (HasLoad16YuvUnits<S>::value) {
+                S::load16YuvUnits(src + x, alpha, c.r.v, c.g.v, c.b.v);
+                yuvToRgbCentred(c.r, c.g, c.b, o);
+            } else {
+                S::load16Units(src + x, alpha, c.r.v, c.g.v, c.b.v);
+                yuvToRgb(c, o, kHalf);
+            }
             q = {o.r + 0.5f, o.g + 0.5f, o.b + 0.5f};
         }
-        store16<S, kStream>(dst + x, alpha, q);
+        if constexpr (HasStore16Bounded<S>::value)
+            S::template store16Bounded<kStream>(dst + x, alpha, q.r.v, q.g.v, q.b.v);
+        else
+            store16<S, kStream>(dst + x, alpha, q);
     }
 }
 

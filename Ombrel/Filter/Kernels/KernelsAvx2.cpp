@@ -190,20 +190,58 @@ struct Avx2 {
     }
     // As in Sse2Traits.h, in each half: the lanes hold the pixels 0 1 4 5 | 2 3 6 7.
     static void load16Units(const PF_Pixel16* p, I& a, F& r, F& g, F& b) {
-        const F v0 = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
-        const F v1 = _mm256_loadu_ps(reinterpret_cast<const float*>(p + 4));
-        const I ar = _mm256_castps_si256(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
-        const I gb = _mm256_castps_si256(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
+        I ar, gb;
+        load16Pairs(p, ar, gb);
         const I low = _mm256_set1_epi32(0xFFFF);
         a = _mm256_and_si256(ar, low);
         r = _mm256_cvtepi32_ps(_mm256_srli_epi32(ar, 16));
         g = _mm256_cvtepi32_ps(_mm256_and_si256(gb, low));
         b = _mm256_cvtepi32_ps(_mm256_srli_epi32(gb, 16));
     }
+    // Each pixel's alpha and red as one 32-bit lane (alpha low), and its green and blue.
+    static void load16Pairs(const PF_Pixel16* p, I& ar, I& gb) {
+        const F v0 = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
+        const F v1 = _mm256_loadu_ps(reinterpret_cast<const float*>(p + 4));
+        ar = _mm256_castps_si256(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
+        gb = _mm256_castps_si256(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    // load16Units for 16-bit YUV: Y, then U and V less 2^14, taken exactly from the float 2^23 +
+    // x that x makes under the exponent of 2^23. The upper halves are moved down by a byte
+    // shuffle, not a shift: with the centring folded in, four operations fewer on the pipes that
+    // add.
+    static void load16YuvUnits(const PF_Pixel16* p, I& a, F& y, F& u, F& v) {
+        I ar, gb;
+        load16Pairs(p, ar, gb);
+        const I exponent = _mm256_set1_epi32(0x4B000000);
+        const char z = -1;
+        const I high = _mm256_setr_epi8(2, 3, z, z, 6, 7, z, z, 10, 11, z, z, 14, 15, z, z, 2, 3, z,
+                                        z, 6, 7, z, z, 10, 11, z, z, 14, 15, z, z);
+        const F offset = _mm256_set1_ps(8388608.0f + 16384.0f);
+        a = _mm256_and_si256(ar, _mm256_set1_epi32(0xFFFF));
+        y = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(ar, high));
+        u = _mm256_sub_ps(_mm256_castsi256_ps(_mm256_blend_epi16(gb, exponent, 0xAA)), offset);
+        v = _mm256_sub_ps(
+            _mm256_castsi256_ps(_mm256_or_si256(_mm256_shuffle_epi8(gb, high), exponent)), offset);
+    }
     template <bool kStream = false>
     static void store16(PF_Pixel16* p, I a, F red, F green, F blue) {
-        const I ar = _mm256_packus_epi32(a, truncBelow(red, 32768.0f));
-        const I gb = _mm256_packus_epi32(truncBelow(green, 32768.0f), truncBelow(blue, 32768.0f));
+        pack16<kStream>(p, a, truncBelow(red, 32768.0f), truncBelow(green, 32768.0f),
+                        truncBelow(blue, 32768.0f));
+    }
+    // store16 for values below 2^31 in size and never NaN (the 16-bit YUV kernels'): truncated
+    // first, so that the limit to 32768 is an integer minimum, off the pipes that add.
+    template <bool kStream = false>
+    static void store16Bounded(PF_Pixel16* p, I a, F red, F green, F blue) {
+        const I m = _mm256_set1_epi32(32768);
+        pack16<kStream>(p, a, _mm256_min_epi32(_mm256_cvttps_epi32(red), m),
+                        _mm256_min_epi32(_mm256_cvttps_epi32(green), m),
+                        _mm256_min_epi32(_mm256_cvttps_epi32(blue), m));
+    }
+    // Alpha and the three channels, each at most 32768 (negatives saturating to 0), to pixels.
+    template <bool kStream>
+    static void pack16(PF_Pixel16* p, I a, I red, I green, I blue) {
+        const I ar = _mm256_packus_epi32(a, red);
+        const I gb = _mm256_packus_epi32(green, blue);
         const I s0 = _mm256_unpacklo_epi16(ar, gb), s1 = _mm256_unpackhi_epi16(ar, gb);
         putAs<kStream>(p, _mm256_unpacklo_epi16(s0, s1));
         putAs<kStream>(p + 4, _mm256_unpackhi_epi16(s0, s1));

@@ -103,6 +103,15 @@ struct Twice {
         S::template store16<kStream>(p, a.lo, r.lo, g.lo, b.lo);
         S::template store16<kStream>(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
     }
+    static void load16YuvUnits(const PF_Pixel16* p, I& a, F& y, F& u, F& v) {
+        S::load16YuvUnits(p, a.lo, y.lo, u.lo, v.lo);
+        S::load16YuvUnits(p + S::kLanes, a.hi, y.hi, u.hi, v.hi);
+    }
+    template <bool kStream = false>
+    static void store16Bounded(PF_Pixel16* p, I a, F r, F g, F b) {
+        S::template store16Bounded<kStream>(p, a.lo, r.lo, g.lo, b.lo);
+        S::template store16Bounded<kStream>(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
+    }
     static void load32(const PF_PixelFloat* p, F& a, F& r, F& g, F& b) {
         S::load32(p, a.lo, r.lo, g.lo, b.lo);
         S::load32(p + S::kLanes, a.hi, r.hi, g.hi, b.hi);
