@@ -156,15 +156,11 @@ inline float floatBelow(float c) {
     std::memcpy(&below, &bits, sizeof below);
     return below;
 }
-// x > c and x >= c for a constant c > 0 and any x but NaN, by the bit patterns as signed
-// integers: they order the non-negative floats as the floats are ordered, and every float with
-// its sign bit set (-0 included) below them, as x > c does for c > 0. One integer instruction,
-// which some processors run on more pipes than a float comparison. Both are x > K with K a
-// constant: GCC 12 made the mirrored K > x a minimum and an equality test, two instructions.
-template <class S>
-M<S> above(V<S> x, float c) {
-    return {S::gtBits(x.v, S::set1(c))};
-}
+// x >= c for a constant c > 0 and any x but NaN, as x > (the float below c) by the bit patterns
+// as signed integers: they order the non-negative floats as the floats are ordered, and every
+// float with its sign bit set (-0 included) below them, as x >= c does for c > 0. One integer
+// instruction, which some processors run on more pipes than a float comparison. It is x > K with
+// K a constant: GCC 12 made the mirrored K > x a minimum and an equality test, two instructions.
 template <class S>
 M<S> atLeast(V<S> x, float c) {
     return {S::gtBits(x.v, S::set1(floatBelow(c)))};
