@@ -691,6 +691,54 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
     }
 }
 
+// clampUnit with -0 read as +0 too: maxps(v, 0) gives 0 for NaN, negatives and both zeros.
+template <class S>
+typename S::F clampUnitAnyZero(typename S::F v) {
+    return S::minps(S::maxps(v, S::zero()), S::set1(1.0f));
+}
+
+// Whether the sign of a zero in 32-bit input channel k (0 red or H or Y, 1 green or L or S or U,
+// 2 blue or B or S or V) can reach conversion T's results. Where it cannot, the channel is
+// clamped without keeping -0, two operations fewer:
+// - RGB to HLS and RGB to HSB, red: max3 and min3 compare red last and keep the other operand
+//   where the comparison fails, so a zero red is never the maximum, and is the minimum only
+//   under a nonzero maximum, to which it is added or from which it is subtracted: the maximum
+//   either way. The hue takes red's branch only where red is the maximum (nonzero, or grey);
+//   elsewhere a zero red enters a difference to which 120 or 240 is then added.
+// - YUV to RGB, U and V: they enter only as U - 0.5 and V - 0.5, -0.5 for either zero.
+// - HLS to RGB, H: h = H * 360 enters h + 120, h - 120 and comparisons, none of which sees the
+//   sign, and green's ramp argument, where it ends as a zero product (dm * +-0) / 60 added to
+//   m1, which is never -0, so m1 either way. S: it enters as s + 1 (1 for either zero), in
+//   s == 0 (true for both), and, where l >= 0.5, as s + l and l * s subtracted from it.
+// - HSB to RGB, H: h6 = (H * 360) / 60 goes through floor, the sector and f = h6 - floor(h6),
+//   whose sign may already vary (see hsbToRgb). S: it enters as 1 - s, 1 - s * f and
+//   1 - (1 - f) * s, each 1 for either zero.
+// Everywhere else a zero's sign can reach a result: Y from each of R, G and B, L and V from the
+// last channel min3 and max3 take, the hue's red branch g - b, and the backward conversions'
+// Y, L and B through their products.
+constexpr bool keepsZeroSign(int t, int k) {
+    switch (t) {
+    case kRgbToHls:
+    case kRgbToHsb:
+        return k != 0;
+    case kYuvToRgb:
+        return k == 0;
+    case kHlsToRgb:
+        return k == 1;
+    case kHsbToRgb:
+        return k == 2;
+    default:
+        return true;
+    }
+}
+template <class S, int T, int k>
+typename S::F clampInput(typename S::F v) {
+    if constexpr (keepsZeroSign(T, k))
+        return S::clampUnit(v);
+    else
+        return clampUnitAnyZero<S>(v);
+}
+
 // With kStream, dst is aligned to S::kStreamAlignment.
 template <class S, int T, ChannelOrder O = ChannelOrder::ARGB, bool kStream = false>
 void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>::Type* dst,
@@ -706,7 +754,9 @@ void convertRow32(const typename Pixel32Of<O>::Type* src, typename Pixel32Of<O>:
         c.r.v = isBgra(O) ? p2 : p1;
         c.g.v = isBgra(O) ? p1 : p2;
         c.b.v = isBgra(O) ? p0 : p3;
-        c = {{S::clampUnit(c.r.v)}, {S::clampUnit(c.g.v)}, {S::clampUnit(c.b.v)}};
+        c = {{clampInput<S, T, 0>(c.r.v)},
+             {clampInput<S, T, 1>(c.g.v)},
+             {clampInput<S, T, 2>(c.b.v)}};
         convert<T, 32>(c, o);
         if constexpr (T == kRgbToYuv)
             o = {o.r, o.g + 0.5f, o.b + 0.5f};
