@@ -270,8 +270,8 @@ V<S> min3(const Rgb<S>& c) {
 // returns it unchanged.
 template <class S>
 V<S> hue(const Rgb<S>& c, V<S> max, V<S> d, M<S> notGrey) {
-    const M<S> isR = max == c.r;
-    const M<S> isG = butNot(max == c.g, isR);
+    // isG also holds where red is the maximum too: both of its selects sit under isR's.
+    const M<S> isR = max == c.r, isG = max == c.g;
     V<S> num = selectSub(isG, c.b, c.r, c.r - c.g);
     num = selectSub(isR, c.g, c.b, num);
     const V<S> q = (num * 60.0f) / d;
