@@ -87,16 +87,60 @@ void checkPadding(int padding, Depth depth, const char* what) {
                         "-byte pixel (0..1 MiB)");
 }
 
+// ---- WorldBlocks ----------------------------------------------------------------------------
+
+WorldBlocks::~WorldBlocks() {
+    for (const auto& [bytes, block] : kept_)
+        free(block);
+}
+
+std::uint8_t* WorldBlocks::take(std::size_t bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = kept_.begin(); it != kept_.end(); ++it)
+            if (it->first == bytes) {
+                std::uint8_t* block = it->second;
+                keptBytes_ -= bytes;
+                kept_.erase(it);
+                return block;
+            }
+    }
+    return static_cast<std::uint8_t*>(::operator new[](bytes, std::align_val_t(kAlignment)));
+}
+
+void WorldBlocks::give(std::uint8_t* block, std::size_t bytes) noexcept {
+    std::lock_guard lock(mutex_);
+    if (bytes > kKeepBytes) {
+        free(block);
+        return;
+    }
+    // The oldest go first to make room. Fewer than kKeep are left, and the constructor reserved
+    // kKeep, so push_back does not allocate.
+    while (!kept_.empty() && (kept_.size() >= kKeep || keptBytes_ + bytes > kKeepBytes)) {
+        free(kept_.front().second);
+        keptBytes_ -= kept_.front().first;
+        kept_.erase(kept_.begin());
+    }
+    kept_.push_back({bytes, block});
+    keptBytes_ += bytes;
+}
+
+void WorldBlocks::free(std::uint8_t* block) noexcept {
+    ::operator delete[](block, std::align_val_t(kAlignment));
+}
+
 // ---- WorldMemory ----------------------------------------------------------------------------
 
 WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPadding, bool clear,
-                         bool rowsLater)
+                         bool rowsLater, WorldBlocks* blocks)
     : width_(width), height_(height), format_(format), pixelBytes_(formatPixelBytes(format)),
-      clear_(clear) {
+      clear_(clear), blockSize_(0), block_(nullptr), blocks_(blocks) {
     rowBytes_ = static_cast<std::size_t>(width) * static_cast<std::size_t>(pixelBytes_) +
                 static_cast<std::size_t>(rowPadding);
     blockSize_ = 2 * kGuard + rowBytes_ * static_cast<std::size_t>(height);
-    block_ = static_cast<std::uint8_t*>(::operator new[](blockSize_, std::align_val_t(kAlignment)));
+    block_ = blocks_ != nullptr ? blocks_->take(blockSize_)
+                                : static_cast<std::uint8_t*>(
+                                      ::operator new[](blockSize_, std::align_val_t(kAlignment)));
     std::memset(block_, kUntouchedByte, kGuard);
     std::memset(block_ + blockSize_ - kGuard, kUntouchedByte, kGuard);
     if (!rowsLater)
@@ -122,7 +166,10 @@ void WorldMemory::fill(int top, int bottom, bool pixelsToo) {
 }
 
 WorldMemory::~WorldMemory() {
-    ::operator delete[](block_, std::align_val_t(kAlignment));
+    if (blocks_ != nullptr)
+        blocks_->give(block_, blockSize_);
+    else
+        ::operator delete[](block_, std::align_val_t(kAlignment));
 }
 
 void WorldMemory::describe(PF_LayerDef& world) const {
@@ -297,8 +344,9 @@ void CommandFrame::setInput(const Image& image, int padding, WorldOrder order) {
     if (static_cast<std::size_t>(image.width) * pixelBytes(image.depth) + padding >
         static_cast<std::size_t>(std::numeric_limits<A_long>::max()))
         throw HostError("input image is too wide for a host world");
-    inputMemory = std::make_unique<WorldMemory>(
-        image.width, image.height, worldFormat(image.depth, order), padding, false, true);
+    inputMemory =
+        std::make_unique<WorldMemory>(image.width, image.height, worldFormat(image.depth, order),
+                                      padding, false, true, &host.worldBlocks);
     fillInBands(host, *inputMemory, [&image](WorldMemory& world, int top, int bottom) {
         world.copyRowsFrom(image, top, bottom);
         world.fillPadding(top, bottom);
@@ -313,7 +361,8 @@ void CommandFrame::setInput(const Image& image, int padding, WorldOrder order) {
 void CommandFrame::setOutput(int width, int height, PF_PixelFormat format, int padding) {
     if (outputMemory) // a frame rendered again gets a new output world
         host.removeWorld(outputMemory.get());
-    outputMemory = std::make_unique<WorldMemory>(width, height, format, padding, false, true);
+    outputMemory = std::make_unique<WorldMemory>(width, height, format, padding, false, true,
+                                                 &host.worldBlocks);
     fillInBands(host, *outputMemory,
                 [](WorldMemory& world, int top, int bottom) { world.fillRows(top, bottom); });
     outputMemory->frameOutput = true;
