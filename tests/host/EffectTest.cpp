@@ -350,6 +350,9 @@ TEST_F(EffectTest, FailuresLeaveTheOutputUntouchedAndAreReported) {
     Host host;
     Effect effect(host, fakeModule());
     const Image input = pattern<Depth::Bits32>(3, 2);
+    // A frame that writes its output first: the frames below get its reused world memory, which
+    // must still reach them untouched.
+    ASSERT_EQ(effect.render({.input = &input}).err(), PF_Err_NONE);
 
     host.faults().failingCallbacks["checkout_layer"] = 99;
     FrameResult frame = effect.render({.input = &input});
