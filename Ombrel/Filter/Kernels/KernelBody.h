@@ -427,15 +427,20 @@ struct Depth16 {
     static constexpr float kHueScale = 32768.0f / 360.0f;
 };
 
+// Declares Name<S>, whose value is true when the void expressions after the name are well-formed
+// for the traits struct S: whether S has the optional members they name.
+#define OMBREL_KERNEL_TRAIT(Name, ...)                                                             \
+    template <class S, class = void>                                                               \
+    struct Name {                                                                                  \
+        static constexpr bool value = false;                                                       \
+    };                                                                                             \
+    template <class S>                                                                             \
+    struct Name<S, decltype(__VA_ARGS__)> {                                                        \
+        static constexpr bool value = true;                                                        \
+    };
+
 // Whether S has the 8-bit loads and stores of either channel order (load8At, store8At).
-template <class S, class = void>
-struct HasPositional8 {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasPositional8<S, decltype(void(&S::template load8At<0>))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasPositional8, void(&S::template load8At<0>))
 
 constexpr bool isBgra(ChannelOrder o) {
     return o == ChannelOrder::BGRA;
@@ -483,34 +488,13 @@ void store16(PF_Pixel16* p, typename S::I alpha, const Rgb<S>& q) {
 }
 
 // Whether S has load8UnitsAt.
-template <class S, class = void>
-struct HasLoad8Units {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasLoad8Units<S, decltype(void(&S::template load8UnitsAt<0>))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasLoad8Units, void(&S::template load8UnitsAt<0>))
 
 // Whether S has load16Units.
-template <class S, class = void>
-struct HasLoad16Units {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasLoad16Units<S, decltype(void(&S::load16Units))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasLoad16Units, void(&S::load16Units))
 
 // Whether S has streaming stores (kStreamAlignment and store32<true>).
-template <class S, class = void>
-struct HasStreamingStores {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasStreamingStores<S, decltype(void(S::kStreamAlignment))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasStreamingStores, void(S::kStreamAlignment))
 
 // Whether S has streaming stores at 8 and 16 bits too (kStreams8And16).
 template <class S, class = void>
@@ -523,14 +507,7 @@ struct HasStreams8And16<S, decltype(void(S::kStreams8And16))> {
 };
 
 // Whether S has prefetch.
-template <class S, class = void>
-struct HasPrefetch {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasPrefetch<S, decltype(void(&S::prefetch))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasPrefetch, void(&S::prefetch))
 
 // How far ahead of the pixels being read, in bytes, the row kernels ask for the source: a loop
 // with this much arithmetic per pixel keeps too few loads in flight for the hardware prefetchers
@@ -556,24 +533,10 @@ void prefetchAhead(const P* p, int x) {
 }
 
 // Whether S has load16YuvUnits.
-template <class S, class = void>
-struct HasLoad16YuvUnits {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasLoad16YuvUnits<S, decltype(void(&S::load16YuvUnits))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasLoad16YuvUnits, void(&S::load16YuvUnits))
 
 // Whether S has store16Bounded.
-template <class S, class = void>
-struct HasStore16Bounded {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasStore16Bounded<S, decltype(void(&S::template store16Bounded<false>))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasStore16Bounded, void(&S::template store16Bounded<false>))
 
 // 16-bit YUV in channel units, 2^15 times the decoded values: the decode's multiplication by
 // 2^-15 and the quantiser's by 32768 drop out. Both formulas are sums and products by constants
@@ -615,15 +578,8 @@ void convertRowYuvUnits16(const PF_Pixel16* src, PF_Pixel16* dst, int count) {
 }
 
 // Whether S has load8YuvAt and store8NearestAt.
-template <class S, class = void>
-struct HasYuv8 {
-    static constexpr bool value = false;
-};
-template <class S>
-struct HasYuv8<S,
-               decltype(void(&S::template load8YuvAt<0>), void(&S::template store8NearestAt<0>))> {
-    static constexpr bool value = true;
-};
+OMBREL_KERNEL_TRAIT(HasYuv8, void(&S::template load8YuvAt<0>),
+                    void(&S::template store8NearestAt<0>))
 
 // 8-bit YUV to RGB in channel units, 255 times the decoded values: the stored bytes as they are,
 // U and V centred by subtracting 127.5 (exact), and each result + 0.5 handed to the quantiser,
@@ -806,3 +762,5 @@ RowKernels makeRowKernels() {
 
 } // namespace
 } // namespace Ombrel::Kernels
+
+#undef OMBREL_KERNEL_TRAIT
