@@ -31,6 +31,8 @@
 //   load8At<A>/store8At<A>, load16/store16, load32/store32 (pixels to channel vectors and back;
 //   the 8- and 16-bit stores take the quantiser's inputs: each is clamped to 0..M, NaN giving 0,
 //   and truncated, as the scalar quantiser does, for every value 8- and 16-bit pixels lead to);
+//   optionally load8ScaledAt<A, KX, KY, KZ> (load8At with the channels times 2^KX, 2^KY and
+//   2^KZ, a zero byte giving just above 2^(K - 151)), which the 8-bit RGB to YUV kernels use,
 //   optionally load16Units (load16 without the final 2^-15: the channels as integer-valued
 //   floats), which the 16-bit YUV kernels use, and load8UnitsAt<A> (load8At without the division
 //   by 255), which the 8-bit YUV to RGB kernels use, or in its place both load8YuvAt<A> (Y, U
@@ -617,6 +619,51 @@ void convertRowYuvToRgbUnits8(const P* src, P* dst, int count) {
     }
 }
 
+// Whether S has load8ScaledAt.
+OMBREL_KERNEL_TRAIT(HasLoad8Scaled, void(&S::template load8ScaledAt<0, 1, 1, 1>))
+
+// 8-bit RGB to YUV on channels decoded times a power of two, 2^kScale for green and half that
+// for red and blue, which gives the decoded form's bytes with three maxima and two products
+// fewer per vector:
+// - Scaling by a power of two commutes with every rounding while the values stay normal, so
+//   each product and sum is the decoded form's times the same power. Red's and blue's half
+//   scale takes their products by 0.5 for free, and the other coefficients are doubled (2 * c is
+//   exact).
+// - A zero byte decodes to just above 2^(kScale - 152) (red, blue) or 2^(kScale - 151) (green)
+//   in place of 0, so the decode needs no maximum. Its products lie far below half a unit in the
+//   last place of every nonzero value they meet (the smallest nonzero product is 0.081 / 255
+//   times the scale), so they vanish from each sum with a nonzero term. A sum that is 0 in the
+//   decoded form may be left that small instead, and the quantisers' first addition, of 0.5
+//   times the scale, absorbs it.
+// - The results are scaled back by folding 2^-kScale into the quantisers' products, after that
+//   addition: no value scaled back is then below 0.5, so none ends subnormal (which some
+//   processors compute slowly).
+// All 2^24 colours give the decoded form's bytes, and the exhaustive 8-bit test keeps checking so.
+template <class S, class P, ChannelOrder O, bool kStream>
+void convertRowRgbToYuvScaled8(const P* src, P* dst, int count) {
+    constexpr int kScale = 60;
+    constexpr float kUp = float(1ull << kScale), kDown = 1.0f / kUp, kHalf = 0.5f * kUp;
+    constexpr float kDown255 = 255.0f * kDown;
+    for (int x = 0; x < count; x += S::kLanes) {
+        prefetchAhead<S>(src, x);
+        typename S::I alpha;
+        Rgb<S> c, o;
+        const auto* pixels = reinterpret_cast<const PF_Pixel*>(src + x);
+        if constexpr (isBgra(O))
+            S::template load8ScaledAt<3, kScale - 1, kScale, kScale - 1>(pixels, alpha, c.b.v,
+                                                                         c.g.v, c.r.v);
+        else
+            S::template load8ScaledAt<0, kScale - 1, kScale, kScale - 1>(pixels, alpha, c.r.v,
+                                                                         c.g.v, c.b.v);
+        o.r = ((2 * 0.299f) * c.r + 0.587f * c.g) + (2 * 0.114f) * c.b;
+        o.g = ((2 * -0.169f) * c.r + -0.331f * c.g) + c.b;
+        o.b = (c.r + -0.419f * c.g) + (2 * -0.081f) * c.b;
+        store8<S, O, kStream>(dst + x, alpha,
+                              {(o.r * 255.0f + kHalf) * kDown, (o.g + kHalf) * kDown255 + 0.5f,
+                               (o.b + kHalf) * kDown255 + 0.5f});
+    }
+}
+
 // Converts count pixels, a multiple of the vector width. O is ARGB at 16 bits. With kStream
 // (ARGB only) dst is aligned to S::kStreamAlignment.
 template <class S, class D, int T, ChannelOrder O = ChannelOrder::ARGB, bool kStream = false>
@@ -624,6 +671,10 @@ void convertRow(const typename D::Pixel* src, typename D::Pixel* dst, int count)
     static_assert(!kStream || !isBgra(O), "streaming stores are made for ARGB worlds only");
     if constexpr (D::kBits == 16 && kYuvInUnits16<T> && HasLoad16Units<S>::value) {
         convertRowYuvUnits16<S, T, kStream>(src, dst, count);
+        return;
+    }
+    if constexpr (D::kBits == 8 && T == kRgbToYuv && HasLoad8Scaled<S>::value) {
+        convertRowRgbToYuvScaled8<S, typename D::Pixel, O, kStream>(src, dst, count);
         return;
     }
     if constexpr (D::kBits == 8 && T == kYuvToRgb && HasLoad8Units<S>::value) {

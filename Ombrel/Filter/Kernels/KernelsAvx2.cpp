@@ -84,6 +84,20 @@ struct Avx2 {
                                         _mm256_set1_epi32(1 - (24 << 23)));
         return _mm256_castsi256_ps(_mm256_max_epi32(bits, _mm256_setzero_si256())); // 0 for x = 0
     }
+    // The same times 2^K, with x = 0 giving 2^(K - 151) in place of 0 (K >= 1): see Sse2Traits.h.
+    template <int K>
+    static F dec8ScaledFromRepeated(I t) {
+        return _mm256_castsi256_ps(_mm256_add_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(t)),
+                                                    _mm256_set1_epi32(1 + ((K - 24) << 23))));
+    }
+    template <int A, int KX, int KY, int KZ>
+    static void load8ScaledAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
+        raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        x = dec8ScaledFromRepeated<KX>(_mm256_shuffle_epi8(raw, spread(first)));
+        y = dec8ScaledFromRepeated<KY>(_mm256_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8ScaledFromRepeated<KZ>(_mm256_shuffle_epi8(raw, spread(first + 2)));
+    }
     static I spread(char c) {
         const char z = -1;
         const char c4 = char(c + 4), c8 = char(c + 8), c12 = char(c + 12);

@@ -121,6 +121,12 @@ struct Avx512 {
                                         _mm512_set1_epi32(1 - (24 << 23)));
         return _mm512_castsi512_ps(_mm512_max_epi32(bits, _mm512_setzero_si512())); // 0 for x = 0
     }
+    // The same times 2^K, with x = 0 giving 2^(K - 151) in place of 0 (K >= 1): see Sse2Traits.h.
+    template <int K>
+    static F dec8ScaledFromRepeated(I t) {
+        return _mm512_castsi512_ps(_mm512_add_epi32(_mm512_castps_si512(_mm512_cvtepi32_ps(t)),
+                                                    _mm512_set1_epi32(1 + ((K - 24) << 23))));
+    }
     // Channel byte c of each pixel repeated into the three low bytes of its lane.
     static I spread(char c) {
         const char z = -1; // shuffle index with the top bit set: a zero byte
@@ -136,6 +142,14 @@ struct Avx512 {
         x = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first)));
         y = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first + 1)));
         z = dec8FromRepeated(_mm512_shuffle_epi8(raw, spread(first + 2)));
+    }
+    template <int A, int KX, int KY, int KZ>
+    static void load8ScaledAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
+        raw = _mm512_loadu_si512(p);
+        x = dec8ScaledFromRepeated<KX>(_mm512_shuffle_epi8(raw, spread(first)));
+        y = dec8ScaledFromRepeated<KY>(_mm512_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8ScaledFromRepeated<KZ>(_mm512_shuffle_epi8(raw, spread(first + 2)));
     }
     // The saturating packs do the whole quantiser at 8 bits: see KernelsSse41.cpp. The packed
     // planes hold each quarter's three colour channels in memory order (the last twice); a

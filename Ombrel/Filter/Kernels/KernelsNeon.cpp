@@ -70,6 +70,14 @@ struct Neon {
                                  vdupq_n_u32(static_cast<std::uint32_t>(1 - (24 << 23))));
         return vreinterpretq_f32_u32(vbicq_u32(bits, vceqzq_u32(t)));
     }
+    // The same times 2^K (K >= 1), with x = 0 giving 2^(K - 151) in place of 0: for the 8-bit
+    // RGB to YUV kernels (convertRowRgbToYuvScaled8), which need no test for zero.
+    template <int K>
+    static F dec8Scaled(I x) {
+        const I t = vmulq_n_u32(x, 65793u);
+        return vreinterpretq_f32_u32(vaddq_u32(vreinterpretq_u32_f32(vcvtq_f32_u32(t)),
+                                               vdupq_n_u32(std::uint32_t(1 + ((K - 24) << 23)))));
+    }
 
     // ColorFloat::clamp(1) (v > 1 gives 1, then v < 0 gives 0, so -0 stays), then NaN read as 0.
     static F clampUnit(F v) {
@@ -102,6 +110,15 @@ struct Neon {
         x = dec8(byteAt<first>(raw));
         y = dec8(byteAt<first + 1>(raw));
         z = dec8(byteAt<first + 2>(raw));
+    }
+    // load8At with the three bytes decoded times 2^KX, 2^KY and 2^KZ (dec8Scaled).
+    template <int A, int KX, int KY, int KZ>
+    static void load8ScaledAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        raw = vld1q_u32(reinterpret_cast<const std::uint32_t*>(p));
+        x = dec8Scaled<KX>(byteAt<first>(raw));
+        y = dec8Scaled<KY>(byteAt<first + 1>(raw));
+        z = dec8Scaled<KZ>(byteAt<first + 2>(raw));
     }
     // The same bytes as integer-valued floats, 0..255.
     template <int A>

@@ -36,6 +36,14 @@ struct Sse41 : Sse2 {
         y = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(first + 1)));
         z = dec8FromRepeated(_mm_shuffle_epi8(raw, spread(first + 2)));
     }
+    template <int A, int KX, int KY, int KZ>
+    static void load8ScaledAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr char first = A == 0 ? 1 : 0;
+        raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        x = dec8ScaledFromRepeated<KX>(_mm_shuffle_epi8(raw, spread(first)));
+        y = dec8ScaledFromRepeated<KY>(_mm_shuffle_epi8(raw, spread(first + 1)));
+        z = dec8ScaledFromRepeated<KZ>(_mm_shuffle_epi8(raw, spread(first + 2)));
+    }
     static I spread(char c) {
         const char z = -1; // shuffle index with the top bit set: a zero byte
         return _mm_setr_epi8(c, c, c, z, char(c + 4), char(c + 4), char(c + 4), z, char(c + 8),

@@ -56,6 +56,13 @@ struct Sse2 {
             _mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)), _mm_set1_epi32(1 - (24 << 23)));
         return _mm_castsi128_ps(_mm_andnot_si128(_mm_cmpeq_epi32(t, _mm_setzero_si128()), bits));
     }
+    // The same times 2^K (K >= 1), with x = 0 giving 2^(K - 151) in place of 0: for the 8-bit
+    // RGB to YUV kernels (convertRowRgbToYuvScaled8), which need no test for zero.
+    template <int K>
+    static F dec8ScaledFromRepeated(I t) {
+        return _mm_castsi128_ps(_mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)),
+                                              _mm_set1_epi32(1 + ((K - 24) << 23))));
+    }
     static I repeat3(I x) {
         return _mm_or_si128(x, _mm_or_si128(_mm_slli_epi32(x, 8), _mm_slli_epi32(x, 16)));
     }
@@ -96,6 +103,15 @@ struct Sse2 {
         x = dec8FromRepeated(repeat3(byteAt<first>(raw)));
         y = dec8FromRepeated(repeat3(byteAt<first + 1>(raw)));
         z = dec8FromRepeated(repeat3(byteAt<first + 2>(raw)));
+    }
+    // load8At with the three bytes decoded times 2^KX, 2^KY and 2^KZ (dec8ScaledFromRepeated).
+    template <int A, int KX, int KY, int KZ>
+    static void load8ScaledAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        constexpr int first = A == 0 ? 1 : 0;
+        raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        x = dec8ScaledFromRepeated<KX>(repeat3(byteAt<first>(raw)));
+        y = dec8ScaledFromRepeated<KY>(repeat3(byteAt<first + 1>(raw)));
+        z = dec8ScaledFromRepeated<KZ>(repeat3(byteAt<first + 2>(raw)));
     }
     // The same bytes as integer-valued floats, 0..255.
     template <int A>

@@ -70,6 +70,11 @@ struct Twice {
         S::template load8At<A>(p, raw.lo, x.lo, y.lo, z.lo);
         S::template load8At<A>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
     }
+    template <int A, int KX, int KY, int KZ>
+    static void load8ScaledAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
+        S::template load8ScaledAt<A, KX, KY, KZ>(p, raw.lo, x.lo, y.lo, z.lo);
+        S::template load8ScaledAt<A, KX, KY, KZ>(p + S::kLanes, raw.hi, x.hi, y.hi, z.hi);
+    }
     template <int A>
     static void load8UnitsAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {
         S::template load8UnitsAt<A>(p, raw.lo, x.lo, y.lo, z.lo);
