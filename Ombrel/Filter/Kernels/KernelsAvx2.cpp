@@ -80,15 +80,14 @@ struct Avx2 {
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
-        const I bits = _mm256_add_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(t)),
-                                        _mm256_set1_epi32(1 - (24 << 23)));
+        const I bits = _mm256_castps_si256(dec8ScaledFromRepeated<0>(t));
         return _mm256_castsi256_ps(_mm256_max_epi32(bits, _mm256_setzero_si256())); // 0 for x = 0
     }
-    // The same times 2^K, with x = 0 giving 2^(K - 151) in place of 0 (K >= 1): see Sse2Traits.h.
+    // The same times 2^K, and x = 0 as in Sse2Traits.h.
     template <int K>
     static F dec8ScaledFromRepeated(I t) {
         return _mm256_castsi256_ps(_mm256_add_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(t)),
-                                                    _mm256_set1_epi32(1 + ((K - 24) << 23))));
+                                                    _mm256_set1_epi32(1 + (K << 23) - (24 << 23))));
     }
     template <int A, int KX, int KY, int KZ>
     static void load8ScaledAt(const PF_Pixel* p, I& raw, F& x, F& y, F& z) {

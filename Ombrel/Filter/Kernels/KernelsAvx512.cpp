@@ -117,15 +117,14 @@ struct Avx512 {
 
     // x / 255.0f from x repeated in the three low bytes of each lane: see Sse2Traits.h.
     static F dec8FromRepeated(I t) {
-        const I bits = _mm512_add_epi32(_mm512_castps_si512(_mm512_cvtepi32_ps(t)),
-                                        _mm512_set1_epi32(1 - (24 << 23)));
+        const I bits = _mm512_castps_si512(dec8ScaledFromRepeated<0>(t));
         return _mm512_castsi512_ps(_mm512_max_epi32(bits, _mm512_setzero_si512())); // 0 for x = 0
     }
-    // The same times 2^K, with x = 0 giving 2^(K - 151) in place of 0 (K >= 1): see Sse2Traits.h.
+    // The same times 2^K, and x = 0 as in Sse2Traits.h.
     template <int K>
     static F dec8ScaledFromRepeated(I t) {
         return _mm512_castsi512_ps(_mm512_add_epi32(_mm512_castps_si512(_mm512_cvtepi32_ps(t)),
-                                                    _mm512_set1_epi32(1 + ((K - 24) << 23))));
+                                                    _mm512_set1_epi32(1 + (K << 23) - (24 << 23))));
     }
     // Channel byte c of each pixel repeated into the three low bytes of its lane.
     static I spread(char c) {

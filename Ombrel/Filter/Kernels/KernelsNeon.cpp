@@ -65,18 +65,17 @@ struct Neon {
     // x / 255.0f for integer lanes x in 0..255 from t = x * 65793, as the SSE2 traits explain:
     // t's float bits plus one, the exponent lowered by 24; zero for x = 0.
     static F dec8(I x) {
-        const I t = vmulq_n_u32(x, 65793u);
-        const I bits = vaddq_u32(vreinterpretq_u32_f32(vcvtq_f32_u32(t)),
-                                 vdupq_n_u32(static_cast<std::uint32_t>(1 - (24 << 23))));
-        return vreinterpretq_f32_u32(vbicq_u32(bits, vceqzq_u32(t)));
+        const I bits = vreinterpretq_u32_f32(dec8Scaled<0>(x));
+        return vreinterpretq_f32_u32(vbicq_u32(bits, vceqzq_u32(x)));
     }
-    // The same times 2^K (K >= 1), with x = 0 giving 2^(K - 151) in place of 0: for the 8-bit
-    // RGB to YUV kernels (convertRowRgbToYuvScaled8), which need no test for zero.
+    // The same times 2^K, and x = 0 as in the SSE2 traits: just above 2^(K - 151) for K >= 1,
+    // which the 8-bit RGB to YUV kernels take as it is (convertRowRgbToYuvScaled8).
     template <int K>
     static F dec8Scaled(I x) {
         const I t = vmulq_n_u32(x, 65793u);
-        return vreinterpretq_f32_u32(vaddq_u32(vreinterpretq_u32_f32(vcvtq_f32_u32(t)),
-                                               vdupq_n_u32(std::uint32_t(1 + ((K - 24) << 23)))));
+        return vreinterpretq_f32_u32(
+            vaddq_u32(vreinterpretq_u32_f32(vcvtq_f32_u32(t)),
+                      vdupq_n_u32(std::uint32_t(1 + (K << 23) - (24 << 23)))));
     }
 
     // ColorFloat::clamp(1) (v > 1 gives 1, then v < 0 gives 0, so -0 stays), then NaN read as 0.

@@ -22,8 +22,7 @@ struct Sse41 : Sse2 {
 
     // Zero for x = 0: the sum is then negative as an integer.
     static F dec8FromRepeated(I t) {
-        const I bits =
-            _mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)), _mm_set1_epi32(1 - (24 << 23)));
+        const I bits = _mm_castps_si128(dec8ScaledFromRepeated<0>(t));
         return _mm_castsi128_ps(_mm_max_epi32(bits, _mm_setzero_si128()));
     }
     // Each colour byte repeated into the three low bytes of its lane (see dec8FromRepeated), in

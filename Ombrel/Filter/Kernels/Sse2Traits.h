@@ -52,16 +52,17 @@ struct Sse2 {
     // not above that float (it is that float for x = 255): so the rounded quotient is the next
     // float, whose bits are t's plus one with the exponent lowered by 24. x = 0 gives 0.
     static F dec8FromRepeated(I t) {
-        const I bits =
-            _mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)), _mm_set1_epi32(1 - (24 << 23)));
+        const I bits = _mm_castps_si128(dec8ScaledFromRepeated<0>(t));
         return _mm_castsi128_ps(_mm_andnot_si128(_mm_cmpeq_epi32(t, _mm_setzero_si128()), bits));
     }
-    // The same times 2^K (K >= 1), with x = 0 giving 2^(K - 151) in place of 0: for the 8-bit
-    // RGB to YUV kernels (convertRowRgbToYuvScaled8), which need no test for zero.
+    // The same times 2^K, the exponent raised by K, except for x = 0, which gives the bits
+    // 1 + (K << 23) - (24 << 23): negative as an integer for K = 0 (dec8FromRepeated's test for
+    // zero makes that 0), and just above 2^(K - 151) for K >= 1, which the 8-bit RGB to YUV kernels
+    // take as it is (convertRowRgbToYuvScaled8).
     template <int K>
     static F dec8ScaledFromRepeated(I t) {
         return _mm_castsi128_ps(_mm_add_epi32(_mm_castps_si128(_mm_cvtepi32_ps(t)),
-                                              _mm_set1_epi32(1 + ((K - 24) << 23))));
+                                              _mm_set1_epi32(1 + (K << 23) - (24 << 23))));
     }
     static I repeat3(I x) {
         return _mm_or_si128(x, _mm_or_si128(_mm_slli_epi32(x, 8), _mm_slli_epi32(x, 16)));
