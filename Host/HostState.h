@@ -155,10 +155,14 @@ public:
     // Gives back a block from take.
     void give(std::uint8_t* block, std::size_t bytes) noexcept;
 
+    // A new block aligned to kAlignment (throws std::bad_alloc), and its release: for memory
+    // that is not kept.
+    static std::uint8_t* allocate(std::size_t bytes);
+    static void free(std::uint8_t* block) noexcept;
+
 private:
     static constexpr std::size_t kKeep = 4;
     static constexpr std::size_t kKeepBytes = std::size_t{1} << 30;
-    static void free(std::uint8_t* block) noexcept;
     std::mutex mutex_;
     std::vector<std::pair<std::size_t, std::uint8_t*>> kept_; // bytes, block; oldest first
     std::size_t keptBytes_ = 0;

@@ -105,7 +105,7 @@ std::uint8_t* WorldBlocks::take(std::size_t bytes) {
                 return block;
             }
     }
-    return static_cast<std::uint8_t*>(::operator new[](bytes, std::align_val_t(kAlignment)));
+    return allocate(bytes);
 }
 
 void WorldBlocks::give(std::uint8_t* block, std::size_t bytes) noexcept {
@@ -125,6 +125,10 @@ void WorldBlocks::give(std::uint8_t* block, std::size_t bytes) noexcept {
     keptBytes_ += bytes;
 }
 
+std::uint8_t* WorldBlocks::allocate(std::size_t bytes) {
+    return static_cast<std::uint8_t*>(::operator new[](bytes, std::align_val_t(kAlignment)));
+}
+
 void WorldBlocks::free(std::uint8_t* block) noexcept {
     ::operator delete[](block, std::align_val_t(kAlignment));
 }
@@ -138,9 +142,7 @@ WorldMemory::WorldMemory(int width, int height, PF_PixelFormat format, int rowPa
     rowBytes_ = static_cast<std::size_t>(width) * static_cast<std::size_t>(pixelBytes_) +
                 static_cast<std::size_t>(rowPadding);
     blockSize_ = 2 * kGuard + rowBytes_ * static_cast<std::size_t>(height);
-    block_ = blocks_ != nullptr ? blocks_->take(blockSize_)
-                                : static_cast<std::uint8_t*>(
-                                      ::operator new[](blockSize_, std::align_val_t(kAlignment)));
+    block_ = blocks_ != nullptr ? blocks_->take(blockSize_) : WorldBlocks::allocate(blockSize_);
     std::memset(block_, kUntouchedByte, kGuard);
     std::memset(block_ + blockSize_ - kGuard, kUntouchedByte, kGuard);
     if (!rowsLater)
@@ -169,7 +171,7 @@ WorldMemory::~WorldMemory() {
     if (blocks_ != nullptr)
         blocks_->give(block_, blockSize_);
     else
-        ::operator delete[](block_, std::align_val_t(kAlignment));
+        WorldBlocks::free(block_);
 }
 
 void WorldMemory::describe(PF_LayerDef& world) const {
